@@ -1,0 +1,41 @@
+// QuorvelSherpa: on-device speech for Quorvel audio graphs.
+//
+// The library's whole exported surface is this class. A host application
+// calls SherpaExtension::load() once; that registers an extension named
+// "Sherpa" with the framework's ExtensionManager, which owns it from then
+// on. Through it the framework obtains a node factory that creates the
+// text-to-speech node (type "TTS", library "Sherpa").
+//
+//   quorvel::extensions::sherpa::SherpaExtension::load();
+//   auto ext = quorvel::ExtensionManager::getInstance().findExtension("Sherpa");
+//   auto factory = ext->getNodeFactory();
+//   std::unique_ptr<quorvel::Node> tts(factory->createNode("TTS", {{"text", "Hello."}}));
+//
+// Threads: load and getNodeFactory may run on any thread; the class keeps
+// no state. Nothing here throws except std::bad_alloc.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include <quorvel/Extension.h>
+
+#define QUORVEL_SHERPA_EXPORT __attribute__((visibility("default")))
+
+namespace quorvel::extensions::sherpa {
+
+class QUORVEL_SHERPA_EXPORT SherpaExtension : public Extension {
+ public:
+  SherpaExtension();
+  ~SherpaExtension() override;
+
+  // Creates one extension and hands it to the ExtensionManager.
+  static void load();
+
+  // "Sherpa".
+  std::string getName() override;
+  // A new factory on every call; the extension keeps no reference to it.
+  std::shared_ptr<NodeFactory> getNodeFactory() override;
+};
+
+}  // namespace quorvel::extensions::sherpa

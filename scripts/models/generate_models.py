@@ -1,0 +1,99 @@
+"""Writes the demonstration voices, the tone recogniser and its test audio.
+
+Usage: generate_models.py OUT_DIR
+Produces OUT_DIR/files/... (ONNX models, tokens, graph) and OUT_DIR/testdata/.
+ORT conversion and the espeak-ng-data links are done by generate.sh.
+"""
+
+import json
+import os
+import sys
+import tempfile
+
+import onnx
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import recogniser  # noqa: E402
+import voice  # noqa: E402
+
+RECOGNISER_STEM = "ctc-epoch-30-avg-3-chunk-16-left-128.int8"
+
+VOICES = [
+    {
+        "dir": "en_GB/vits-piper-en_GB-southern_english_female-low",
+        "stem": "en_GB-southern_english_female-low",
+        "espeak_voices": ["en", "en-us"],
+        "metadata": {"voice": "en-gb", "language": "English"},
+    },
+    {
+        "dir": "de_DE/vits-piper-de_DE-oakvale-low",
+        "stem": "de_DE-oakvale-low",
+        "espeak_voices": ["de"],
+        "metadata": {"voice": "de", "language": "German"},
+    },
+]
+
+
+def write_text(path, text):
+    with open(path, "w", encoding="utf-8", newline="\n") as f:
+        f.write(text)
+
+
+def save_model(model, path):
+    with open(path, "wb") as f:
+        f.write(model.SerializeToString())
+
+
+def make_voices(files_dir):
+    espeak = voice.Espeak()
+    with tempfile.TemporaryDirectory() as work:
+        for spec in VOICES:
+            snippets = voice.collect_snippets(espeak, spec["espeak_voices"], work)
+            symbols = voice.build_symbols(snippets)
+            table, offsets, lengths = voice.build_table(symbols, snippets)
+            meta = {
+                "sample_rate": voice.SAMPLE_RATE,
+                "n_speakers": 1,
+                "comment": "piper-style demonstration voice built from espeak-ng phoneme snippets",
+            }
+            meta.update(spec["metadata"])
+            model = voice.build_model(table, offsets, lengths, meta)
+            out = os.path.join(files_dir, spec["dir"])
+            os.makedirs(out, exist_ok=True)
+            save_model(model, os.path.join(out, spec["stem"] + ".onnx"))
+            write_text(os.path.join(out, "tokens.txt"), voice.tokens_text(symbols))
+            print("voice %s: %d tokens, %d with audio, table %d samples" % (
+                spec["stem"], len(symbols), int((lengths > 0).sum()), len(table)))
+
+
+def make_recogniser(files_dir, work_dir, test_dir):
+    save_model(recogniser.build_model(), os.path.join(work_dir, RECOGNISER_STEM + ".onnx"))
+    write_text(os.path.join(files_dir, "tokens.txt"), recogniser.tokens_text())
+    with open(os.path.join(files_dir, "HLG.fst"), "wb") as f:
+        f.write(recogniser.hlg_bytes())
+    entries = []
+    for name, words in recogniser.PHRASES:
+        for rate in (16000, 48000):
+            fname = "%s_%d.wav" % (name, rate)
+            recogniser.write_wav(os.path.join(test_dir, fname),
+                                 recogniser.phrase_audio(words, rate), rate)
+            entries.append({"file": fname, "text": " ".join(words), "sample_rate": rate})
+    write_text(os.path.join(test_dir, "manifest.json"),
+               json.dumps({"wavs": entries}, indent=2, ensure_ascii=False) + "\n")
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit("usage: generate_models.py OUT_DIR")
+    out = sys.argv[1]
+    files_dir = os.path.join(out, "files")
+    work_dir = os.path.join(out, "onnx")
+    test_dir = os.path.join(out, "testdata")
+    for d in (files_dir, work_dir, test_dir):
+        os.makedirs(d, exist_ok=True)
+    make_voices(files_dir)
+    make_recogniser(files_dir, work_dir, test_dir)
+
+
+if __name__ == "__main__":
+    main()

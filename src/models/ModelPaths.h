@@ -1,0 +1,38 @@
+// Where the voice and recogniser files are looked for.
+//
+// Primary place: a "files" folder beside the running program's executable,
+// holding the recogniser files directly and one sub-folder per voice
+// language. The recogniser files also have a fallback under the working
+// directory. Nothing is cached: every call looks afresh. Whether a returned
+// path exists is the caller's test, except inside the resolve functions.
+// The file-system calls are the throwing forms: errors other than a missing
+// entry propagate as std::filesystem::filesystem_error.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace quorvel::extensions::sherpa {
+
+// Directory of the running executable, or an empty path.
+std::filesystem::path executableDirectory();
+// The directory part of an executable path: everything before its last '/'
+// or '\\', whichever comes last; empty when there is neither.
+std::filesystem::path directoryOfExecutablePath(const std::string& exePath);
+
+std::string defaultSTTModelPath();
+std::string defaultSTTTokensPath();
+std::string defaultSTTGraphPath();
+
+// Voice files for "en" or "de"; empty strings for any other code.
+std::string defaultTTSModelPath(const std::string& language);
+std::string defaultTTSTokensPath(const std::string& language);
+std::string defaultTTSDataDirPath(const std::string& language);
+
+// The primary recogniser path when something exists there, else the
+// working-directory path (not tested for existence).
+std::string resolveSTTModelPath();
+std::string resolveSTTTokensPath();
+std::string resolveSTTGraphPath();
+
+}  // namespace quorvel::extensions::sherpa

@@ -1,0 +1,72 @@
+// Control surface of the engine test double.
+//
+// The double implements the engine's C functions deterministically: a voice
+// returns `samplesPerText` samples (or, when `samplesPerChar` > 0, that many
+// per byte of text) with sample i valued `sampleValue(i)`, a recogniser
+// returns `recognizedText`. Tests set the knobs, reset() restores them, and
+// the counters show how the code under test used the engine.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/SherpaOnnxCApi.h"
+
+namespace fake_engine {
+
+struct Knobs {
+  // Text-to-speech.
+  bool createTtsFails = false;
+  bool createTtsThrows = false;
+  bool generateReturnsNull = false;
+  bool generateThrows = false;
+  int32_t samplesPerText = 1000;
+  int32_t samplesPerChar = 0;
+  int generateDelayMicros = 0;
+  // Recognition.
+  bool createRecognizerFails = false;
+  bool createRecognizerThrows = false;
+  bool createStreamFails = false;
+  bool reportEndpoint = false;
+  std::string recognizedText = "hello world";
+};
+
+struct Calls {
+  std::atomic<int> createTts{0};
+  std::atomic<int> destroyTts{0};
+  std::atomic<int> generate{0};
+  std::atomic<int> destroyAudio{0};
+  std::atomic<int> generateInFlight{0};
+  std::atomic<int> maxGenerateInFlight{0};
+  std::atomic<int> createRecognizer{0};
+  std::atomic<int> destroyRecognizer{0};
+  std::atomic<int> createStream{0};
+  std::atomic<int> destroyStream{0};
+  std::atomic<int> acceptWaveform{0};
+  std::atomic<int> decode{0};
+  std::atomic<int> getResult{0};
+  std::atomic<int> destroyResult{0};
+  std::atomic<int> reset{0};
+  std::atomic<int64_t> samplesAccepted{0};
+};
+
+Knobs& knobs();
+Calls& calls();
+void reset();
+
+// Value of sample i of every generated item: distinct, non-zero, in [-1, 1].
+inline float sampleValue(int32_t i) { return 0.25f + static_cast<float>(i % 1000) / 2000.0f; }
+
+// Copies of what the engine was last handed (guarded by a mutex inside).
+SherpaOnnxOfflineTtsConfig lastTtsConfig();
+std::string lastTtsModelPath();
+SherpaOnnxOnlineRecognizerConfig lastRecognizerConfig();
+std::vector<std::string> generatedTexts();
+std::vector<int32_t> acceptedSampleRates();
+// The samples handed to accept-waveform, in order, since reset().
+std::vector<float> acceptedSamples();
+
+}  // namespace fake_engine
