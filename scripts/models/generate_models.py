@@ -10,7 +10,6 @@ import os
 import sys
 import tempfile
 
-import onnx
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import recogniser  # noqa: E402
@@ -22,13 +21,15 @@ VOICES = [
     {
         "dir": "en_GB/vits-piper-en_GB-southern_english_female-low",
         "stem": "en_GB-southern_english_female-low",
-        "espeak_voices": ["en", "en-us"],
-        "metadata": {"voice": "en-gb", "language": "English"},
+        "espeak_voices": ["en-gb-x-rp", "en-us"],
+        "fallback_voices": ["de"],
+        "metadata": {"voice": "en-gb-x-rp", "language": "English"},
     },
     {
         "dir": "de_DE/vits-piper-de_DE-oakvale-low",
         "stem": "de_DE-oakvale-low",
         "espeak_voices": ["de"],
+        "fallback_voices": ["en-gb-x-rp"],
         "metadata": {"voice": "de", "language": "German"},
     },
 ]
@@ -48,7 +49,8 @@ def make_voices(files_dir):
     espeak = voice.Espeak()
     with tempfile.TemporaryDirectory() as work:
         for spec in VOICES:
-            snippets = voice.collect_snippets(espeak, spec["espeak_voices"], work)
+            snippets = voice.collect_snippets(espeak, spec["espeak_voices"],
+                                              spec["fallback_voices"], work)
             symbols = voice.build_symbols(snippets)
             table, offsets, lengths = voice.build_table(symbols, snippets)
             meta = {

@@ -9,7 +9,6 @@ output length (and the memory the graph needs) grows with the output audio.
 import ctypes
 import os
 import subprocess
-import tempfile
 import wave
 
 import numpy as np
@@ -20,9 +19,11 @@ SAMPLE_RATE = 16000
 SPACE_SAMPLES = 160            # 10 ms
 PUNCT_SAMPLES = 2560           # 160 ms
 FADE_SAMPLES = 32              # 2 ms linear fade at both ends of a snippet
-MAX_SNIPPET_SAMPLES = 2400     # 150 ms cap per phoneme code point
+MAX_SNIPPET_SAMPLES = 2880     # 180 ms cap per phoneme code point
+MIN_SNIPPET_SAMPLES = 160      # shorter pieces are not used
+QUIET_LEVEL = 330              # about 0.01 of full scale
 
-SILENT_MARKS = "_^$ˈˌːˑ\u0303\u0329\u032f\u0361"
+SILENT_MARKS = "_^$ˈˌːˑ" + "".join(chr(c) for c in range(0x0300, 0x0370))
 PUNCTUATION = ".,;:!?¡¿—–…\"«»“”„'()-"
 
 # Code points offered by every voice; symbols without a recorded snippet
@@ -34,7 +35,7 @@ BASE_SYMBOLS = (
 )
 
 CORPUS = {
-    "en": [
+    "en-gb-x-rp": [
         "Hello world.",
         "The quick brown fox jumps over the lazy dog.",
         "She sells sea shells by the sea shore.",
@@ -139,6 +140,14 @@ def _resample(samples, rate_in, workdir, name):
         return np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").copy()
 
 
+def _trim_quiet(seg):
+    """Drops the quiet lead-in and tail of a piece (closures, pauses)."""
+    loud = np.nonzero(np.abs(seg.astype(np.int32)) >= QUIET_LEVEL)[0]
+    if len(loud) == 0:
+        return seg[:0]
+    return seg[loud[0]:loud[-1] + 1]
+
+
 def _phoneme_pieces(audio16, events, rate_in):
     """Splits the utterance into (code point, samples) pieces, one per phoneme code point."""
     bounds = sorted({s for _, s, _ in events})
@@ -157,7 +166,9 @@ def _phoneme_pieces(audio16, events, rate_in):
             continue
         edges = np.linspace(a, b, len(chars) + 1).round().astype(int)
         for c, x, y in zip(chars, edges[:-1], edges[1:]):
-            pieces.append((c, audio16[x:y]))
+            seg = _trim_quiet(audio16[x:y])
+            if len(seg) >= MIN_SNIPPET_SAMPLES:
+                pieces.append((c, seg))
     return pieces
 
 
@@ -172,25 +183,51 @@ def _shape_snippet(seg):
     return np.clip(np.round(seg), -32768, 32767).astype(np.int16)
 
 
-def collect_snippets(espeak, voices, workdir):
-    """Returns {code point: int16 snippet} chosen as the median-length occurrence."""
+# Stand-ins for code points no recording supplied.
+SIMILAR = {
+    "r": "ɾ", "ɹ": "ɾ", "ɾ": "ɹ", "ʁ": "ɾ", "ɫ": "l", "ɐ": "ə", "ɚ": "ə", "ɝ": "ɜ",
+    "ᵻ": "ɪ", "χ": "x", "ɒ": "ɔ", "ʌ": "a", "ɑ": "a", "æ": "a", "ʒ": "ʃ", "θ": "f",
+    "ð": "d", "ç": "x", "ʏ": "y", "ø": "œ", "ɵ": "ə", "ɨ": "ɪ", "ʔ": "t", "ɲ": "n",
+    "ʎ": "l", "β": "v", "ɣ": "ɡ", "g": "ɡ",
+}
+
+
+def _pieces_by_code_point(espeak, voices, workdir):
     found = {}
     for voice in voices:
         for k, sentence in enumerate(CORPUS[voice]):
             audio, events = espeak.speak(voice, sentence)
-            audio16 = _resample(audio, espeak.rate, workdir, "%s-%d" % (voice, k))
+            audio16 = _resample(audio, espeak.rate, workdir, "%s-%d" % (voice.replace("/", "_"), k))
             for c, seg in _phoneme_pieces(audio16, events, espeak.rate):
                 found.setdefault(c, []).append(seg)
-    snippets = {}
-    for c in sorted(found):
-        segs = sorted(found[c], key=lambda s: (len(s), s.tobytes()))
-        snippets[c] = _shape_snippet(segs[len(segs) // 2])
+    return found
+
+
+def _choose(segs):
+    segs = sorted(segs, key=lambda s: (len(s), s.tobytes()))
+    return _shape_snippet(segs[(3 * len(segs)) // 4])
+
+
+def collect_snippets(espeak, voices, fallback_voices, workdir):
+    """Returns {code point: int16 snippet}: the occurrence at the upper quartile of length.
+
+    Code points the main voices never produce come from the fallback voices,
+    then from a similar-sounding code point.
+    """
+    snippets = {c: _choose(v) for c, v in sorted(_pieces_by_code_point(espeak, voices, workdir).items())}
+    extra = _pieces_by_code_point(espeak, fallback_voices, workdir)
+    for c in sorted(extra):
+        if c not in snippets:
+            snippets[c] = _choose(extra[c])
+    for c in sorted(SIMILAR):
+        if c not in snippets and SIMILAR[c] in snippets:
+            snippets[c] = snippets[SIMILAR[c]]
     return snippets
 
 
 def build_symbols(snippets):
     symbols = ["_", "^", "$", " "]
-    for c in PUNCTUATION + "ˈˌːˑ" + BASE_SYMBOLS + "".join(sorted(snippets)):
+    for c in PUNCTUATION + SILENT_MARKS + BASE_SYMBOLS + "".join(sorted(snippets)):
         if c not in symbols:
             symbols.append(c)
     return symbols
@@ -206,6 +243,7 @@ def build_table(symbols, snippets):
     parts = [np.zeros(PUNCT_SAMPLES, dtype=np.int16)]
     pos = PUNCT_SAMPLES
     offsets, lengths = [], []
+    placed = {}                        # snippet bytes -> offset, shared by stand-ins
     for s in symbols:
         if s == " ":
             offsets.append(0); lengths.append(SPACE_SAMPLES)
@@ -213,8 +251,11 @@ def build_table(symbols, snippets):
             offsets.append(0); lengths.append(PUNCT_SAMPLES)
         elif s in snippets and s not in SILENT_MARKS:
             seg = snippets[s]
-            offsets.append(pos); lengths.append(len(seg))
-            parts.append(seg); pos += len(seg)
+            key = seg.tobytes()
+            if key not in placed:
+                placed[key] = pos
+                parts.append(seg); pos += len(seg)
+            offsets.append(placed[key]); lengths.append(len(seg))
         else:
             offsets.append(0); lengths.append(0)
     return (np.concatenate(parts), np.array(offsets, dtype=np.int64),
@@ -304,13 +345,3 @@ def build_model(table, offsets, lengths, metadata):
     onnx.checker.check_model(model)
     return model
 
-
-def reference_audio(symbols, table, offsets, lengths, text_ids, length_scale=1.0):
-    """Pure numpy rendition of the graph, used to check the exported model."""
-    out = []
-    for t in text_ids:
-        n_out = int(np.floor(lengths[t] * np.float32(length_scale) + 0.5))
-        for p in range(n_out):
-            src = min(int(np.floor(np.float32(p) / np.float32(length_scale))), int(lengths[t]) - 1)
-            out.append(table[offsets[t] + src])
-    return np.array(out, dtype=np.float32) / 32768.0
