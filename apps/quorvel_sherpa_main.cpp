@@ -1,36 +1,68 @@
-// quorvel-sherpa: a command-line host for the Sherpa extension.
+// quorvel-sherpa: a command-line host for the Sherpa extension. It loads the
+// extension the way an application does, creates nodes through the
+// extension's factory and drives them with the framework's graph driver.
 //
-//   quorvel-sherpa nodes    lists the node types of every registered extension
-#include <cstdio>
-#include <cstring>
-#include <string>
+//   quorvel-sherpa say "Hello world." -o hello.wav
+//   echo "A streamed reply. In two pieces." | quorvel-sherpa stream -o reply.wav
+//   quorvel-sherpa transcribe testdata/hello_world_16000.wav
+//   quorvel-sherpa nodes
+#include <CLI/CLI.hpp>
 
-#include <quorvel/Extension.h>
-#include <quorvel/NodeFactory.h>
-
-#include "sherpa/SherpaExtension.h"
-
-using namespace quorvel;
-
-static int listNodes() {
-  for (const auto& extension : ExtensionManager::getInstance().getExtensions()) {
-    auto factory = extension->getNodeFactory();
-    std::printf("extension %s\n", extension->getName().c_str());
-    if (!factory) continue;
-    for (const NodeTypeInfo& info : factory->getNodeTypes()) {
-      std::printf("  %s.%s  \"%s\"\n    %s\n    categories:", info.library.c_str(), info.type.c_str(),
-                  info.displayName.c_str(), info.description.c_str());
-      for (const auto& c : info.categories) std::printf(" %s", c.c_str());
-      std::printf("\n");
-    }
-  }
-  return 0;
-}
+#include "Commands.h"
 
 int main(int argc, char** argv) {
-  extensions::sherpa::SherpaExtension::load();
-  std::string command = argc > 1 ? argv[1] : "nodes";
-  if (command == "nodes") return listNodes();
-  std::fprintf(stderr, "quorvel-sherpa: unknown command '%s'\n", command.c_str());
-  return 2;
+  using namespace qs_cli;
+  CLI::App app{"Speak, stream and transcribe with the Sherpa extension"};
+  app.require_subcommand(1);
+  Options options;
+  app.add_flag("--json", options.json, "Print each event as one JSON object per line on standard output");
+  app.add_option("--log-level", options.logLevel, "Logger threshold: none, error, warning, info, debug, trace")
+      ->check(CLI::IsMember({"none", "error", "warning", "info", "debug", "trace"}));
+
+  VoiceOptions voice;
+  RenderOptions render;
+  auto addRender = [&](CLI::App* cmd) {
+    cmd->add_option("-o,--output", render.output, "WAV file to write ('-' for standard output)");
+    cmd->add_option("--rate", render.rate, "Output sample rate in Hz")->capture_default_str();
+    cmd->add_option("--channels", render.channels, "Output channels, 1 or 2")->capture_default_str();
+    cmd->add_option("--block", render.block, "Frames per block")->capture_default_str();
+    auto* dir = cmd->add_option("--voice", voice.voiceDir, "Voice folder (model, tokens.txt, espeak-ng-data)");
+    auto* model = cmd->add_option("--model", voice.model, "Voice model file (.onnx or .ort)");
+    auto* tokens = cmd->add_option("--tokens", voice.tokens, "Voice tokens file");
+    auto* data = cmd->add_option("--data-dir", voice.dataDir, "espeak-ng data folder");
+    dir->excludes(model)->excludes(tokens)->excludes(data);
+    model->needs(tokens)->needs(data);
+  };
+
+  std::string text;
+  auto* say = app.add_subcommand("say", "Speak a text into a WAV file");
+  say->add_option("text", text, "The text to speak")->required();
+  addRender(say);
+
+  double tokensPerSecond = 30.0;
+  auto* stream = app.add_subcommand("stream", "Speak standard input as a stream of tokens");
+  stream->add_option("--tokens-per-second", tokensPerSecond, "Token rate")->capture_default_str();
+  stream->add_flag("--realtime", render.realtime, "Pace the graph like an audio device");
+  addRender(stream);
+
+  std::string wav;
+  unsigned block = 480;
+  auto* transcribe = app.add_subcommand("transcribe", "Recognise the speech in an audio file");
+  transcribe->add_option("file", wav, "Audio file (any rate; mono, or its first channel)")->required();
+  transcribe->add_option("--block", block, "Frames per block")->capture_default_str();
+
+  app.add_subcommand("nodes", "List the node types of every registered extension");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e);
+  }
+  if (options.json && render.output == "-") return fail("--json and -o - both use standard output");
+
+  HostSession session(options);
+  if (*say) return runSay(session, text, voice, render);
+  if (*stream) return runStream(session, tokensPerSecond, voice, render);
+  if (*transcribe) return runTranscribe(session, wav, block);
+  return runNodes(session);
 }

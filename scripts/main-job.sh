@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job: what the command-line host shows a newcomer.
+# The main job: speak an example sentence with the demonstration voice.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-exec "$root/build/default/apps/quorvel-sherpa" nodes
+out="$root/build/hello.wav"
+"$root/build/default/apps/quorvel-sherpa" say "Hello world. This is QuorvelSherpa speaking." -o "$out"
+echo "main job: the spoken example is in $out"

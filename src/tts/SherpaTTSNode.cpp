@@ -1,13 +1,145 @@
+// The node shell: construction, action dispatch and the registered metadata.
+// Every operation forwards to Internals.
 #include "SherpaTTSNode.h"
+
+#include <quorvel/Logger.h>
+#include <quorvel/Metadata.h>
+
+#include "TTSInternals.h"
 
 namespace quorvel::extensions::sherpa {
 
-class SherpaTTSNode::Internals {};
+namespace md = quorvel::metadata;
 
-SherpaTTSNode::SherpaTTSNode(const QVAnyMap&) : internals(std::make_unique<Internals>()) {
-  typeName = "SherpaTTSNode";
+namespace {
+
+QVAnyMap parameter(const std::string& name, const std::string& description, const std::string& type,
+                   bool isOptional) {
+  return QVAnyMap{{md::PARAM_NAME, QVAny(name)},
+                  {md::PARAM_DESCRIPTION, QVAny(description)},
+                  {md::PARAM_TYPE, QVAny(type)},
+                  {md::PARAM_IS_OPTIONAL, QVAny(isOptional)}};
 }
 
-SherpaTTSNode::~SherpaTTSNode() = default;
+QVAnyMap synthesizeMetadata() {
+  return QVAnyMap{
+      {md::ACTION_DESCRIPTION, QVAny("Synthesizes text to speech.")},
+      {md::ACTION_PARAMETERS,
+       QVAny(QVAnyMap{{"text", QVAny(parameter("text", "The text to synthesize.", md::PARAM_TYPE_STRING, false))}})}};
+}
+
+QVAnyMap appendStreamingTextMetadata() {
+  return QVAnyMap{
+      {md::ACTION_DESCRIPTION,
+       QVAny("Appends streaming text to the synthesis buffer. Synthesizes at sentence boundaries.")},
+      {md::ACTION_PARAMETERS,
+       QVAny(QVAnyMap{
+           {"token", QVAny(parameter("token", "The token text to append.", md::PARAM_TYPE_STRING, false))},
+           {"isFinal", QVAny(parameter("isFinal", "True if this is the final token.", md::PARAM_TYPE_BOOLEAN, true))}})}};
+}
+
+QVAnyMap clearStreamingBufferMetadata() {
+  return QVAnyMap{{md::ACTION_DESCRIPTION, QVAny("Clears the streaming text buffer without synthesizing.")}};
+}
+
+QVAnyMap finishedMetadata() {
+  return QVAnyMap{{md::EVENT_DESCRIPTION, QVAny("Emitted when the synthesized audio has finished playing.")}};
+}
+
+QVAnyMap synthesisStartedMetadata() {
+  QVAnyMap textField{{md::EVENT_DATA_NAME, QVAny("text")},
+                     {md::EVENT_DATA_TYPE, QVAny(md::EVENT_TYPE_STRING)},
+                     {md::EVENT_DATA_DESCRIPTION, QVAny("The text being synthesized.")}};
+  return QVAnyMap{{md::EVENT_NAME, QVAny("synthesisStarted")},
+                  {md::EVENT_DESCRIPTION, QVAny("Emitted when synthesis of a text segment begins.")},
+                  {md::EVENT_DATA, QVAny(QVAnyMap{{"text", QVAny(std::move(textField))}})}};
+}
+
+// Reads a required string parameter; false when it is absent.
+bool readString(const QVAnyMap& params, const std::string& key, std::string& out) {
+  if (!params.hasKey(key)) return false;
+  out = QVAny::convert<std::string>(params.at(key));
+  return true;
+}
+
+Result<QVAny> missing(const std::string& key) { return Result<QVAny>::failure("Missing parameter: " + key); }
+
+}  // namespace
+
+SherpaTTSNode::SherpaTTSNode(const QVAnyMap& config) : internals(std::make_unique<Internals>(this, "en")) {
+  typeName = "SherpaTTSNode";
+  for (const auto& [key, value] : config) {
+    if (key == "text") {
+      internals->synthesize(QVAny::convert<std::string>(value));
+    } else {
+      Logger::error("Unknown parameter: " + key);
+    }
+  }
+  registerAction("synthesize", synthesizeMetadata());
+  registerAction("appendStreamingText", appendStreamingTextMetadata());
+  registerAction("clearStreamingBuffer", clearStreamingBufferMetadata());
+  registerEvent("finished", finishedMetadata());
+  registerEvent("synthesisStarted", synthesisStartedMetadata());
+}
+
+SherpaTTSNode::~SherpaTTSNode() { Logger::info("[SherpaTTSNode] Destructor called"); }
+
+Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVAnyMap& params) {
+  if (actionName == "synthesize") {
+    std::string text;
+    if (!readString(params, "text", text)) return missing("text");
+    Logger::debug("[SherpaTTSNode] Action 'synthesize' called with text: " + text);
+    synthesize(text);
+    return Result<QVAny>::success(QVAny());
+  }
+  if (actionName == "appendStreamingText") {
+    std::string token;
+    if (!readString(params, "token", token)) return missing("token");
+    bool isFinal = false;
+    if (params.hasKey("isFinal")) isFinal = QVAny::convert<bool>(params.at("isFinal"));
+    Logger::debug("[SherpaTTSNode] Action 'appendStreamingText' called with token: " + token);
+    appendStreamingText(token, isFinal);
+    return Result<QVAny>::success(QVAny());
+  }
+  if (actionName == "clearStreamingBuffer") {
+    Logger::debug("[SherpaTTSNode] Action 'clearStreamingBuffer' called");
+    clearStreamingBuffer();
+    return Result<QVAny>::success(QVAny());
+  }
+  if (actionName == "loadModel") {
+    std::string modelPath;
+    std::string tokensPath;
+    std::string dataPath;
+    if (!readString(params, "modelPath", modelPath)) return missing("modelPath");
+    if (!readString(params, "tokensPath", tokensPath)) return missing("tokensPath");
+    if (!readString(params, "dataPath", dataPath)) return missing("dataPath");
+    return Result<QVAny>::success(QVAny(loadModel(modelPath, tokensPath, dataPath)));
+  }
+  return SingleBusAudioSourceNode::callAction(actionName, params);
+}
+
+bool SherpaTTSNode::setBusFormat(AudioBusFormat& format) {
+  if (format.numberOfChannels == 1 || format.numberOfChannels == 2) {
+    internals->setSampleRate(format.sampleRate);
+    return true;
+  }
+  Logger::error("[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio.");
+  return false;
+}
+
+bool SherpaTTSNode::produce(AudioBus& bus) { return internals->produce(bus); }
+
+void SherpaTTSNode::synthesize(const std::string& text) { internals->synthesize(text); }
+
+void SherpaTTSNode::appendStreamingText(const std::string& token, bool isFinal) {
+  internals->appendStreamingText(token, isFinal);
+}
+
+void SherpaTTSNode::clearStreamingBuffer() { internals->clearStreamingBuffer(); }
+
+bool SherpaTTSNode::loadModel(const std::string& modelPath, const std::string& tokensPath,
+                              const std::string& dataPath) {
+  return internals->loadModel(modelPath, tokensPath, dataPath);
+}
 
 }  // namespace quorvel::extensions::sherpa

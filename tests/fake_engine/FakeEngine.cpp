@@ -16,9 +16,11 @@ struct State {
   SherpaOnnxOfflineTtsConfig ttsConfig{};
   std::string ttsModelPath;
   SherpaOnnxOnlineRecognizerConfig recognizerConfig{};
+  RecognizerPaths recognizerPaths;
   std::vector<std::string> texts;
   std::vector<int32_t> rates;
   std::vector<float> samples;
+  std::atomic<bool> generationHeld{false};
 };
 
 State& state() {
@@ -56,10 +58,14 @@ void reset() {
   s.ttsConfig = {};
   s.ttsModelPath.clear();
   s.recognizerConfig = {};
+  s.recognizerPaths = {};
   s.texts.clear();
   s.rates.clear();
   s.samples.clear();
+  s.generationHeld.store(false);
 }
+
+void holdGeneration(bool held) { state().generationHeld.store(held); }
 
 SherpaOnnxOfflineTtsConfig lastTtsConfig() {
   std::lock_guard<std::mutex> lock(state().mutex);
@@ -72,6 +78,10 @@ std::string lastTtsModelPath() {
 SherpaOnnxOnlineRecognizerConfig lastRecognizerConfig() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().recognizerConfig;
+}
+RecognizerPaths lastRecognizerPaths() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().recognizerPaths;
 }
 std::vector<std::string> generatedTexts() {
   std::lock_guard<std::mutex> lock(state().mutex);
@@ -130,6 +140,8 @@ const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOff
     std::lock_guard<std::mutex> lock(s.mutex);
     s.texts.emplace_back(text != nullptr ? text : "");
   }
+  if (s.knobs.onGenerate) s.knobs.onGenerate(text != nullptr ? text : "");
+  while (s.generationHeld.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
   if (s.knobs.generateDelayMicros > 0) {
     std::this_thread::sleep_for(std::chrono::microseconds(s.knobs.generateDelayMicros));
   }
@@ -156,6 +168,9 @@ const SherpaOnnxOnlineRecognizer* SherpaOnnxCreateOnlineRecognizer(const SherpaO
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.recognizerConfig = *config;
+    auto text = [](const char* p) { return std::string(p != nullptr ? p : ""); };
+    s.recognizerPaths = {text(config->model_config.zipformer2_ctc.model), text(config->model_config.tokens),
+                         text(config->ctc_fst_decoder_config.graph)};
   }
   if (s.knobs.createRecognizerThrows) throw std::runtime_error("fake engine: corrupt recogniser");
   if (s.knobs.createRecognizerFails) return nullptr;
@@ -169,6 +184,7 @@ void SherpaOnnxDestroyOnlineRecognizer(const SherpaOnnxOnlineRecognizer* recogni
 
 const SherpaOnnxOnlineStream* SherpaOnnxCreateOnlineStream(const SherpaOnnxOnlineRecognizer* recognizer) {
   state().calls.createStream++;
+  if (state().knobs.createStreamThrows) throw std::runtime_error("fake engine: stream failed");
   if (state().knobs.createStreamFails) return nullptr;
   return reinterpret_cast<const SherpaOnnxOnlineStream*>(
       new FakeStream{reinterpret_cast<const FakeRecognizer*>(recognizer)});
@@ -183,6 +199,7 @@ void SherpaOnnxOnlineStreamAcceptWaveform(const SherpaOnnxOnlineStream*, int32_t
                                           int32_t n) {
   State& s = state();
   s.calls.acceptWaveform++;
+  if (s.knobs.acceptThrows) throw std::runtime_error("fake engine: bad sample rate");
   s.calls.samplesAccepted += n;
   std::lock_guard<std::mutex> lock(s.mutex);
   s.rates.push_back(sample_rate);
@@ -196,12 +213,14 @@ int32_t SherpaOnnxIsOnlineStreamReady(const SherpaOnnxOnlineRecognizer*, const S
 
 void SherpaOnnxDecodeOnlineStream(const SherpaOnnxOnlineRecognizer*, const SherpaOnnxOnlineStream*) {
   state().calls.decode++;
+  if (state().knobs.decodeThrows) throw std::runtime_error("fake engine: decode failed");
 }
 
 const SherpaOnnxOnlineRecognizerResult* SherpaOnnxGetOnlineStreamResult(const SherpaOnnxOnlineRecognizer*,
                                                                         const SherpaOnnxOnlineStream*) {
   State& s = state();
   s.calls.getResult++;
+  if (s.knobs.getResultThrows) throw std::runtime_error("fake engine: unknown token id");
   auto* result = new SherpaOnnxOnlineRecognizerResult{};
   char* text = new char[s.knobs.recognizedText.size() + 1];
   std::memcpy(text, s.knobs.recognizedText.c_str(), s.knobs.recognizedText.size() + 1);

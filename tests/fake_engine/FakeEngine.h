@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,10 +27,16 @@ struct Knobs {
   int32_t samplesPerText = 1000;
   int32_t samplesPerChar = 0;
   int generateDelayMicros = 0;
+  // Called at the start of every generation with its text (on the caller's thread).
+  std::function<void(const std::string&)> onGenerate;
   // Recognition.
   bool createRecognizerFails = false;
   bool createRecognizerThrows = false;
   bool createStreamFails = false;
+  bool createStreamThrows = false;
+  bool acceptThrows = false;
+  bool decodeThrows = false;
+  bool getResultThrows = false;
   bool reportEndpoint = false;
   std::string recognizedText = "hello world";
 };
@@ -60,10 +67,22 @@ void reset();
 // Value of sample i of every generated item: distinct, non-zero, in [-1, 1].
 inline float sampleValue(int32_t i) { return 0.25f + static_cast<float>(i % 1000) / 2000.0f; }
 
+// While held, generation calls wait after recording their text and before
+// reading any knob, so a test can act while one is in flight.
+void holdGeneration(bool held);
+
 // Copies of what the engine was last handed (guarded by a mutex inside).
 SherpaOnnxOfflineTtsConfig lastTtsConfig();
 std::string lastTtsModelPath();
 SherpaOnnxOnlineRecognizerConfig lastRecognizerConfig();
+// The model, tokens and graph strings of the last recogniser config, copied
+// at the create call (the record's pointers may not outlive that call).
+struct RecognizerPaths {
+  std::string model;
+  std::string tokens;
+  std::string graph;
+};
+RecognizerPaths lastRecognizerPaths();
 std::vector<std::string> generatedTexts();
 std::vector<int32_t> acceptedSampleRates();
 // The samples handed to accept-waveform, in order, since reset().

@@ -14,3 +14,4 @@
 #include "QVAny.h"
 #include "QuorvelObject.h"
 #include "Result.h"
+#include "AudioGraphDriver.h"

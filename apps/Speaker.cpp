@@ -1,0 +1,128 @@
+#include "Speaker.h"
+
+#include <filesystem>
+
+#include "models/ModelPaths.h"
+
+namespace qs_cli {
+
+namespace fs = std::filesystem;
+using quorvel::QVAny;
+using quorvel::QVAnyMap;
+
+bool validateRenderOptions(const RenderOptions& options, std::string& error) {
+  if (options.rate < 8000 || options.rate > 192000) {
+    error = "sample rate " + std::to_string(options.rate) + " Hz is out of range (8000 to 192000)";
+    return false;
+  }
+  if (options.channels != 1 && options.channels != 2) {
+    error = "unsupported channel count " + std::to_string(options.channels) + " (1 or 2)";
+    return false;
+  }
+  if (options.block < 1 || options.block > 8192) {
+    error = "block size " + std::to_string(options.block) + " is out of range (1 to 8192 frames)";
+    return false;
+  }
+  return true;
+}
+
+Speaker::Speaker(HostSession& session, const RenderOptions& options) : session_(session), options_(options) {
+  audio_.sampleRate = options.rate;
+  audio_.channels = options.channels;
+}
+
+Speaker::~Speaker() = default;
+
+namespace {
+
+// A voice folder holds one model (.onnx or .ort), tokens.txt and espeak-ng-data.
+bool resolveVoiceDir(VoiceOptions& voice, std::string& error) {
+  fs::path dir(voice.voiceDir);
+  if (!fs::is_directory(dir)) {
+    error = "voice folder '" + voice.voiceDir + "' does not exist";
+    return false;
+  }
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    auto ext = entry.path().extension();
+    if (ext == ".onnx" || (ext == ".ort" && voice.model.empty())) voice.model = entry.path().string();
+  }
+  voice.tokens = (dir / "tokens.txt").string();
+  voice.dataDir = (dir / "espeak-ng-data").string();
+  if (voice.model.empty()) {
+    error = "no .onnx or .ort model in voice folder '" + voice.voiceDir + "'";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Speaker::open(const VoiceOptions& requested, std::string& error) {
+  VoiceOptions voice = requested;
+  bool custom = !voice.voiceDir.empty() || !voice.model.empty();
+  if (!voice.voiceDir.empty() && !resolveVoiceDir(voice, error)) return false;
+  if (custom) {
+    for (const auto& [what, path] : {std::pair{"model", voice.model}, {"tokens", voice.tokens}, {"data", voice.dataDir}}) {
+      if (path.empty() || !fs::exists(path)) {
+        error = std::string(what) + " path '" + path + "' does not exist";
+        return false;
+      }
+    }
+  } else if (!fs::exists(quorvel::extensions::sherpa::defaultTTSModelPath("en"))) {
+    error = "the default voice is missing at " + quorvel::extensions::sherpa::defaultTTSModelPath("en") +
+            " (run scripts/setup.sh, or pass --voice)";
+    return false;
+  }
+
+  auto factory = session_.factory();
+  if (!factory) return false;
+  quorvel::Node* created = factory->createNode("TTS", QVAnyMap());
+  node_.reset(dynamic_cast<quorvel::AudioNode*>(created));
+  if (!node_) {
+    delete created;
+    error = "the factory did not create an audio node";
+    return false;
+  }
+  node_->addListener("synthesisStarted", [this](const std::string& name, const QVAny& payload) {
+    started_++;
+    idle_ = false;
+    session_.reportEvent(name, payload, audioSeconds());
+  });
+  node_->addListener("finished", [this](const std::string& name, const QVAny& payload) {
+    finished_++;
+    idle_ = true;
+    session_.reportEvent(name, payload, audioSeconds());
+  });
+
+  if (custom) {
+    auto loaded = node_->callAction("loadModel", QVAnyMap{{"modelPath", voice.model},
+                                                          {"tokensPath", voice.tokens},
+                                                          {"dataPath", voice.dataDir}});
+    if (!loaded.isOk() || !QVAny::convert<bool>(loaded.value())) {
+      error = "the voice failed to load from '" + voice.model + "'";
+      return false;
+    }
+  }
+  driver_ = std::make_unique<quorvel::AudioGraphDriver>(*node_, options_.rate, options_.channels, options_.block);
+  if (!driver_->configure()) {
+    error = "the node refused the format " + std::to_string(options_.rate) + " Hz, " +
+            std::to_string(options_.channels) + " channels";
+    return false;
+  }
+  audio_.interleaved.reserve(static_cast<std::size_t>(options_.rate) * options_.channels * 60);
+  return true;
+}
+
+quorvel::Result<QVAny> Speaker::action(const std::string& name, const QVAnyMap& params) {
+  return node_->callAction(name, params);
+}
+
+void Speaker::renderBlock() {
+  driver_->renderBlock();
+  const auto& block = driver_->lastBlock();
+  for (unsigned f = 0; f < block.getNumberOfFrames(); ++f) {
+    for (unsigned c = 0; c < block.getNumberOfChannels(); ++c) audio_.interleaved.push_back(block.getReadPointer(c)[f]);
+  }
+}
+
+}  // namespace qs_cli

@@ -1,0 +1,68 @@
+// transcribe: feed a WAV file through the recognition node in blocks, the
+// way an audio graph would, and print the recognised text.
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+
+#include "Commands.h"
+#include "models/ModelPaths.h"
+#include "stt/SherpaSTTNode.h"
+
+namespace qs_cli {
+
+namespace {
+// Decode about every half second of audio, well before the node's
+// ten-second input buffer fills.
+constexpr double kDecodeInterval = 0.5;
+// The recogniser decodes only whole chunks; trailing silence lets it reach
+// the end of the speech.
+constexpr double kTrailingSilence = 1.0;
+}  // namespace
+
+int runTranscribe(HostSession& session, const std::string& path, unsigned block) {
+  (void)session;
+  namespace sherpa = quorvel::extensions::sherpa;
+  if (block < 1 || block > 8192) return fail("block size " + std::to_string(block) + " is out of range (1 to 8192 frames)");
+  if (!std::filesystem::exists(path)) return fail("no such file: " + path);
+  Audio input;
+  std::string error;
+  if (!readAudioFile(path, input, error)) return fail(error);
+  if (input.sampleRate < 8000 || input.sampleRate > 192000) {
+    return fail("sample rate " + std::to_string(input.sampleRate) + " Hz is out of range (8000 to 192000)");
+  }
+  if (!std::filesystem::exists(sherpa::resolveSTTModelPath())) {
+    return fail("the recogniser model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
+  }
+
+  sherpa::SherpaSTTNode node;
+  quorvel::AudioBusFormat format{input.sampleRate, 1};
+  if (!node.setBusFormat(format)) return fail("the recognition node refused " + std::to_string(input.sampleRate) + " Hz");
+
+  // First channel only, plus trailing silence.
+  std::vector<float> mono(input.frames() + static_cast<std::size_t>(kTrailingSilence * input.sampleRate), 0.0f);
+  for (std::size_t f = 0; f < input.frames(); ++f) mono[f] = input.interleaved[f * input.channels];
+
+  std::string text;
+  const std::size_t decodeEvery = static_cast<std::size_t>(kDecodeInterval * input.sampleRate);
+  std::size_t sinceDecode = 0;
+  for (std::size_t offset = 0; offset < mono.size(); offset += block) {
+    unsigned frames = static_cast<unsigned>(std::min<std::size_t>(block, mono.size() - offset));
+    float* channel = mono.data() + offset;
+    quorvel::AudioBuffer<float> buffer(1, frames, false, input.sampleRate, &channel);
+    quorvel::AudioBus bus(&buffer);
+    node.consume(bus);
+    sinceDecode += frames;
+    if (sinceDecode >= decodeEvery) {
+      text = node.processAudio();
+      sinceDecode = 0;
+    }
+  }
+  text = node.processAudio();
+  std::printf("%s\n", text.c_str());
+  return 0;
+}
+
+}  // namespace qs_cli

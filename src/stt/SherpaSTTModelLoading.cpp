@@ -1,0 +1,172 @@
+// Construction, model loading, cleanup and the input format check of
+// SherpaSTTNode::Internals.
+#include <cstring>
+#include <exception>
+#include <filesystem>
+
+#include <quorvel/Logger.h>
+
+#include "RecognizerFileChecks.h"
+#include "SherpaSTTNodeInternals.h"
+#include "engine/EngineVersion.h"
+#include "models/ModelPaths.h"
+
+namespace quorvel::extensions::sherpa {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void logEngineException(const char* what) {
+  Logger::error(std::string("[SherpaSTTNode] Engine raised an exception: ") + what);
+}
+
+void logCreateRecognizerFailure() {
+  Logger::error("[SherpaSTTNode] Sherpa failed to create recognizer");
+  Logger::error("[SherpaSTTNode] Check that the model files exist and are valid");
+}
+
+}  // namespace
+
+SherpaSTTNode::Internals::Internals(unsigned int inputBufferCapacity)
+    : inputBuffer(std::make_unique<AudioRingBuffer<float>>(inputBufferCapacity, 1, false)),
+      inputBufferCapacity(inputBufferCapacity) {
+  std::memset(&config, 0, sizeof(config));
+  const std::string modelPath = resolveSTTModelPath();
+  const std::string tokensPath = resolveSTTTokensPath();
+  const std::string graphPath = resolveSTTGraphPath();
+  if (fs::exists(modelPath)) {
+    if (!loadSherpaModel(modelPath, tokensPath, graphPath)) {
+      Logger::error("[SherpaSTTNode] Failed to load Sherpa model.");
+    }
+  } else {
+    Logger::warning("[SherpaSTTNode] Model file has not been loaded.");
+  }
+}
+
+SherpaSTTNode::Internals::~Internals() {
+  Logger::info("[SherpaSTTNode] Destructor called - starting cleanup");
+  cleanup();
+  Logger::info("[SherpaSTTNode] Destructor completed");
+}
+
+bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, const std::string& tokensPath,
+                                               const std::string& graphPath) {
+  Logger::info("[SherpaSTTNode] loadSherpaModel called with path: " + modelPath);
+  if (!fs::exists(modelPath)) {
+    Logger::warning("[SherpaSTTNode] Model file does not exist at path: " + modelPath);
+  }
+  const bool tokensExist = fs::exists(tokensPath);
+  if (!tokensExist) {
+    Logger::warning("[SherpaSTTNode] Tokens file does not exist at path: " + tokensPath);
+  }
+  const bool graphExists = fs::exists(graphPath);
+  if (!graphExists) {
+    Logger::warning("[SherpaSTTNode] Graph file does not exist at path: " + graphPath);
+  }
+  if (recognizer != nullptr) {
+    Logger::info("[SherpaSTTNode] Model already loaded, cleaning up before reloading");
+    cleanup();
+  }
+  Logger::info("[SherpaSTTNode] Loading STT model from: " + modelPath);
+
+  std::memset(&config, 0, sizeof(config));
+  config.feat_config.sample_rate = 0;
+  config.feat_config.feature_dim = 80;
+  config.model_config.zipformer2_ctc.model = modelPath.c_str();
+  config.model_config.tokens = tokensPath.c_str();
+  config.model_config.num_threads = 4;
+  config.model_config.provider = "cpu";
+  config.model_config.debug = 0;
+  config.ctc_fst_decoder_config.graph = graphPath.c_str();
+
+  // A wrong engine build would misread the record; a bad graph or token
+  // table would crash or end the process later inside the engine. Missing
+  // files are left to the engine, whose create returns null for them.
+  bool usable = engineVersionMatches();
+  if (graphExists && !isValidDecodingGraph(graphPath)) {
+    Logger::error("[SherpaSTTNode] Invalid decoding graph: " + graphPath);
+    usable = false;
+  }
+  if (tokensExist && !isValidTokensFile(tokensPath)) {
+    Logger::error("[SherpaSTTNode] Invalid tokens file: " + tokensPath);
+    usable = false;
+  }
+  if (!usable) {
+    logCreateRecognizerFailure();
+    return false;
+  }
+
+  Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineRecognizer...");
+  try {
+    recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
+  } catch (const std::exception& e) {
+    logEngineException(e.what());
+    recognizer = nullptr;
+  } catch (...) {
+    logEngineException("unknown");
+    recognizer = nullptr;
+  }
+  if (recognizer == nullptr) {
+    logCreateRecognizerFailure();
+    return false;
+  }
+  if (!createStream()) {
+    SherpaOnnxDestroyOnlineRecognizer(recognizer);
+    recognizer = nullptr;
+    return false;
+  }
+  Logger::info("[SherpaSTTNode] STT model loaded successfully");
+  return true;
+}
+
+bool SherpaSTTNode::Internals::createStream() {
+  Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineStream...");
+  try {
+    stream = SherpaOnnxCreateOnlineStream(recognizer);
+  } catch (const std::exception& e) {
+    logEngineException(e.what());
+    stream = nullptr;
+  } catch (...) {
+    logEngineException("unknown");
+    stream = nullptr;
+  }
+  streamSampleRate = 0;
+  if (stream == nullptr) {
+    Logger::error("[SherpaSTTNode] Failed to create online stream");
+    return false;
+  }
+  return true;
+}
+
+void SherpaSTTNode::Internals::cleanup() {
+  Logger::info("[SherpaSTTNode] Cleaning up resources...");
+  if (stream != nullptr) {
+    Logger::info("[SherpaSTTNode] Freeing stream");
+    SherpaOnnxDestroyOnlineStream(stream);
+    stream = nullptr;
+  }
+  streamSampleRate = 0;
+  if (recognizer != nullptr) {
+    Logger::info("[SherpaSTTNode] Freeing recognizer");
+    SherpaOnnxDestroyOnlineRecognizer(recognizer);
+    recognizer = nullptr;
+  }
+  Logger::info("[SherpaSTTNode] Cleanup completed");
+}
+
+bool SherpaSTTNode::Internals::setBusFormat(const AudioBusFormat& format) {
+  // The engine faults on a zero rate and exhausts memory on tiny ones, so an
+  // unusable rate is refused before it is stored.
+  if (format.sampleRate < kMinSampleRate || format.sampleRate > kMaxSampleRate) {
+    Logger::error("[SherpaSTTNode] Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz (" +
+                  std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) + " supported).");
+    return false;
+  }
+  sampleRate.store(static_cast<uint32_t>(format.sampleRate));
+  if (format.numberOfChannels == 1) return true;
+  Logger::error("[SherpaSTTNode] Number of channels must be 1.");
+  return false;
+}
+
+}  // namespace quorvel::extensions::sherpa

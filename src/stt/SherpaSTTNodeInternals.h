@@ -1,0 +1,63 @@
+// The whole state of SherpaSTTNode and the operations the node forwards to.
+// Private to src/stt (and its tests).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include <quorvel/AudioBus.h>
+#include <quorvel/AudioRingBuffer.h>
+
+#include "SherpaSTTNode.h"
+#include "engine/SherpaOnnxCApi.h"
+
+namespace quorvel::extensions::sherpa {
+
+class SherpaSTTNode::Internals {
+ public:
+  static constexpr int kMinSampleRate = 8000;
+  static constexpr int kMaxSampleRate = 192000;
+
+  explicit Internals(unsigned int inputBufferCapacity);
+  ~Internals();
+  Internals(const Internals&) = delete;
+  Internals& operator=(const Internals&) = delete;
+
+  bool loadSherpaModel(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
+  void cleanup();
+
+  bool setBusFormat(const AudioBusFormat& format);
+  bool consume(AudioBus& bus);
+  std::string processAudio();
+
+  // Shared between threads: the intake switch and the input rate.
+  std::atomic<bool> enabled{true};
+  std::atomic<uint32_t> sampleRate{48000};
+  // Audio thread only: the full-buffer warning has been logged and no block
+  // has been taken since.
+  bool overflowReported = false;
+  // Single producer (consume), single consumer (processAudio).
+  std::unique_ptr<AudioRingBuffer<float>> inputBuffer;
+  uint32_t inputBufferCapacity;
+
+  // Loaded state: the configuration last used and the engine handles, both
+  // null when no model is loaded; stream is non-null only with recognizer.
+  // config's path pointers refer to the strings of the loadSherpaModel call
+  // that filled it and are read by that call's create only.
+  SherpaOnnxOnlineRecognizerConfig config;
+  const SherpaOnnxOnlineRecognizer* recognizer = nullptr;
+  const SherpaOnnxOnlineStream* stream = nullptr;
+  // Rate the current stream has been fed at, 0 before its first block. The
+  // engine ends the process if a fed stream receives another rate.
+  uint32_t streamSampleRate = 0;
+
+ private:
+  // Creates `stream` for `recognizer`; logs and returns false on failure.
+  bool createStream();
+  bool replaceStream(uint32_t newRate);
+  std::string decodeBuffered(unsigned int frames, uint32_t rate);
+};
+
+}  // namespace quorvel::extensions::sherpa

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Runs the built command-line host the way a user would and checks what it
+# writes and prints. Usage: cli_test.sh <quorvel-sherpa> <testdata dir>
+set -uo pipefail
+cli="$1"
+testdata="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # check NAME CONDITION-COMMAND...
+  local name="$1"
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    echo "FAILED: $name" >&2
+  fi
+}
+
+# Seconds of audio and peak level of a WAV file, through sox.
+duration() { soxi -D "$1"; }
+peak() { sox "$1" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}'; }
+float_between() { awk -v v="$1" -v lo="$2" -v hi="$3" 'BEGIN { exit !(v >= lo && v <= hi) }'; }
+
+# say: rate, channels, sound, length that grows with the text.
+"$cli" say "Hello world." -o "$work/short.wav" --rate 44100 --channels 2 2>"$work/say.err"
+check "say exits 0" test $? -eq 0
+check "say writes 44100 Hz" test "$(soxi -r "$work/short.wav")" = 44100
+check "say writes 2 channels" test "$(soxi -c "$work/short.wav")" = 2
+check "say audio is not silent" float_between "$(peak "$work/short.wav")" 0.01 1.0
+check "say length fits the text" float_between "$(duration "$work/short.wav")" 0.5 2.5
+"$cli" say "Hello world. This sentence is a good deal longer than the first one was." -o "$work/long.wav" 2>/dev/null
+check "longer text gives longer audio" awk -v a="$(duration "$work/short.wav")" -v b="$(duration "$work/long.wav")" 'BEGIN { exit !(b > 2 * a) }'
+check "say defaults to 48000 Hz mono" test "$(soxi -r "$work/long.wav")-$(soxi -c "$work/long.wav")" = 48000-1
+"$cli" say "Hello world." -o - --rate 16000 >"$work/stdout.wav" 2>/dev/null
+check "say -o - writes a WAV to standard output" test "$(soxi -r "$work/stdout.wav")" = 16000
+
+# say --json: events as JSON lines, synthesisStarted before finished.
+"$cli" --json say "Hello world." -o "$work/json.wav" >"$work/events.jsonl" 2>/dev/null
+check "json events in order" bash -c "grep -o '\"event\":\"[a-zA-Z]*\"' '$work/events.jsonl' | tr '\n' ' ' | grep -q 'synthesisStarted.*finished'"
+check "json carries the text" grep -q '"text":"Hello world."' "$work/events.jsonl"
+
+# stream: pieces printed in order, all of the text spoken.
+printf 'The first sentence is right here, and it is long enough. The second one follows it now! A third ends the stream.' \
+  | "$cli" --json stream -o "$work/stream.wav" >"$work/stream.jsonl" 2>/dev/null
+check "stream exits 0" test $? -eq 0
+started=$(grep '"synthesisStarted"' "$work/stream.jsonl" | sed 's/.*"text":"\([^"]*\)".*/\1/' | tr '\n' '|')
+check "stream speaks the text in order" test "$started" = "The first sentence is right here, and it is long enough.| The second one follows it now! A third ends the stream.|"
+check "stream ends with finished" bash -c "tail -1 '$work/stream.jsonl' | grep -q '\"finished\"'"
+
+# transcribe: the known test audio decodes to its text.
+for rate in 16000 48000; do
+  text=$("$cli" transcribe "$testdata/hello_world_$rate.wav" 2>/dev/null)
+  check "transcribe at $rate Hz" test "$text" = "HELLO WORLD"
+done
+
+# nodes: the record, the actions and the events.
+"$cli" nodes >"$work/nodes.txt" 2>/dev/null
+check "nodes lists the TTS type" grep -q 'Sherpa.TTS' "$work/nodes.txt"
+check "nodes lists the actions" bash -c "grep -q 'appendStreamingText' '$work/nodes.txt' && grep -q 'synthesisStarted' '$work/nodes.txt'"
+
+# Bad input: one clear line and a non-zero status.
+expect_failure() {  # expect_failure NAME MESSAGE-PATTERN ARGS...
+  local name="$1" pattern="$2"
+  shift 2
+  "$cli" "$@" >/dev/null 2>"$work/err.txt" </dev/null
+  local status=$?
+  check "$name exits non-zero" test $status -ne 0
+  check "$name says why" grep -qi -- "$pattern" "$work/err.txt"
+}
+expect_failure "missing input file" "no such file" transcribe "$work/absent.wav"
+printf 'not audio' >"$work/bad.wav"
+expect_failure "unreadable input file" "cannot read" transcribe "$work/bad.wav"
+expect_failure "voice that fails to load" "voice" say "Hello." --voice "$work"
+expect_failure "unsupported channel count" "channel" say "Hello." --channels 6 -o "$work/x.wav"
+expect_failure "empty text" "empty" say "   " -o "$work/x.wav"
+expect_failure "rate out of range" "out of range" say "Hello." --rate 4000 -o "$work/x.wav"
+
+echo "$passed passed, $failed failed"
+test "$failed" -eq 0

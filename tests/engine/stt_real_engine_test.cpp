@@ -1,0 +1,332 @@
+// The recognition node with the real engine and the generated recogniser:
+// known audio decodes to its known text, and inputs on which the engine
+// crashes or ends the process are met without either. Each hard case runs in
+// a child process, so a regression fails its test instead of the suite.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+#include <quorvel/Logger.h>
+
+#include "models/ModelPaths.h"
+#include "stt/SherpaSTTNode.h"
+
+using namespace quorvel;
+using namespace quorvel::extensions::sherpa;
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path testdataDir() { return executableDirectory() / "testdata"; }
+
+bool modelFilesPresent() {
+  return fs::exists(defaultSTTModelPath()) && fs::exists(defaultSTTTokensPath()) &&
+         fs::exists(defaultSTTGraphPath()) && fs::exists(testdataDir() / "manifest.json");
+}
+
+#define SKIP_WITHOUT_MODEL()                                                                   \
+  if (!modelFilesPresent())                                                                    \
+  GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, " \
+                  "testdata/); run scripts/models/generate.sh"
+
+uint32_t le32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+struct Wav {
+  int rate = 0;
+  std::vector<float> samples;
+};
+
+// Mono RIFF/WAVE, 16-bit PCM or 32-bit float.
+std::optional<Wav> readWav(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) {
+    return std::nullopt;
+  }
+  Wav wav;
+  int format = 0, channels = 0, bits = 0;
+  bool haveData = false;
+  for (size_t pos = 12; pos + 8 <= b.size();) {
+    const uint32_t size = le32(&b[pos + 4]);
+    const size_t body = pos + 8;
+    if (size > b.size() - body) return std::nullopt;
+    if (std::memcmp(&b[pos], "fmt ", 4) == 0 && size >= 16) {
+      format = le16(&b[body]);
+      channels = le16(&b[body + 2]);
+      wav.rate = static_cast<int>(le32(&b[body + 4]));
+      bits = le16(&b[body + 14]);
+    } else if (std::memcmp(&b[pos], "data", 4) == 0) {
+      if (channels != 1) return std::nullopt;
+      if (format == 1 && bits == 16) {
+        for (size_t k = 0; k + 1 < size; k += 2) {
+          wav.samples.push_back(static_cast<int16_t>(le16(&b[body + k])) / 32768.0f);
+        }
+      } else if (format == 3 && bits == 32) {
+        for (size_t k = 0; k + 3 < size; k += 4) {
+          float v;
+          std::memcpy(&v, &b[body + k], 4);
+          wav.samples.push_back(v);
+        }
+      } else {
+        return std::nullopt;
+      }
+      haveData = true;
+    }
+    pos = body + size + (size & 1);
+  }
+  if (!haveData) return std::nullopt;
+  return wav;
+}
+
+struct KnownAudio {
+  std::string file;
+  std::string text;
+  int rate = 0;
+  Wav wav;
+};
+
+std::vector<KnownAudio> knownAudio() {
+  std::ifstream in(testdataDir() / "manifest.json");
+  std::vector<KnownAudio> out;
+  const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
+  if (j.is_discarded() || !j.contains("wavs")) return out;
+  for (const auto& e : j["wavs"]) {
+    KnownAudio k{e.at("file").get<std::string>(), e.at("text").get<std::string>(), e.at("sample_rate").get<int>(), {}};
+    if (auto wav = readWav(testdataDir() / k.file)) k.wav = std::move(*wav);
+    out.push_back(std::move(k));
+  }
+  return out;
+}
+
+std::optional<KnownAudio> knownAudioAt(int rate) {
+  for (auto& k : knownAudio()) {
+    if (k.rate == rate && !k.wav.samples.empty()) return k;
+  }
+  return std::nullopt;
+}
+
+// Hands `samples` to consume in blocks of `block` frames (all at once for
+// 0), calling processAudio every `decodeEvery` blocks; returns the text of
+// the last call.
+std::string feed(SherpaSTTNode& node, std::vector<float> samples, size_t block, int decodeEvery) {
+  const size_t step = block == 0 ? samples.size() : block;
+  std::string text;
+  int sinceDecode = 0;
+  for (size_t i = 0; i < samples.size(); i += step) {
+    float* start = samples.data() + i;
+    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min(step, samples.size() - i)), false, 0, &start);
+    AudioBus bus(&buffer);
+    EXPECT_TRUE(node.consume(bus)) << "block at " << i << " dropped";
+    if (++sinceDecode == decodeEvery) {
+      text = node.processAudio();
+      sinceDecode = 0;
+    }
+  }
+  if (sinceDecode > 0) text = node.processAudio();
+  return text;
+}
+
+// Lifecycle info lines of every node would drown the test output.
+class SttRealEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous = Logger::getLevel();
+    Logger::setLevel(LogLevel::Warning);
+  }
+  void TearDown() override { Logger::setLevel(previous); }
+  LogLevel previous = LogLevel::Info;
+};
+
+bool setRate(SherpaSTTNode& node, int rate) {
+  AudioBusFormat format{rate, 1};
+  return node.setBusFormat(format);
+}
+
+}  // namespace
+
+TEST_F(SttRealEngine, KnownAudioFedInTenMillisecondBlocksDecodesToItsText) {
+  SKIP_WITHOUT_MODEL();
+  const auto known = knownAudio();
+  ASSERT_FALSE(known.empty());
+  bool at16k = false, at48k = false;
+  for (const auto& k : known) {
+    SCOPED_TRACE(k.file);
+    ASSERT_EQ(k.wav.rate, k.rate);
+    ASSERT_FALSE(k.wav.samples.empty());
+    SherpaSTTNode node;
+    ASSERT_TRUE(setRate(node, k.rate));
+    EXPECT_EQ(feed(node, k.wav.samples, static_cast<size_t>(k.rate / 100), 10), k.text);
+    at16k = at16k || k.rate == 16000;
+    at48k = at48k || k.rate == 48000;
+  }
+  EXPECT_TRUE(at16k && at48k) << "the manifest should hold audio at 16000 and 48000 Hz";
+}
+
+TEST_F(SttRealEngine, KnownAudioFedAllAtOnceGivesTheSameText) {
+  SKIP_WITHOUT_MODEL();
+  for (const auto& k : knownAudio()) {
+    SCOPED_TRACE(k.file);
+    SherpaSTTNode node;
+    ASSERT_TRUE(setRate(node, k.rate));
+    EXPECT_EQ(feed(node, k.wav.samples, 0, 1), k.text);
+  }
+}
+
+// ---- Inputs the engine does not survive on its own -------------------------
+
+namespace {
+
+// Runs `work` in a child process; the child exits 0 when work() returns
+// true, 1 when it returns false, and dies with the engine otherwise.
+template <typename Work>
+void expectChildSucceeds(Work work) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "stt_real_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
+
+// A load with the generated model and one replaced file must fail cleanly,
+// and the node must then decode nothing rather than crash.
+bool loadFailsCleanly(const std::string& model, const std::string& tokens, const std::string& graph) {
+  SherpaSTTNode node;
+  if (node.loadSherpaModel(model, tokens, graph)) return false;
+  auto k = knownAudioAt(16000);
+  if (!k) return false;
+  return setRate(node, 16000) && feed(node, k->wav.samples, 160, 10).empty();
+}
+
+}  // namespace
+
+TEST_F(SttRealEngine, ARateChangeMidStreamStartsANewStreamInsteadOfEndingTheProcess) {
+  SKIP_WITHOUT_MODEL();
+  expectChildSucceeds([] {
+    auto k16 = knownAudioAt(16000);
+    auto k48 = knownAudioAt(48000);
+    if (!k16 || !k48) return false;
+    SherpaSTTNode node;
+    if (!setRate(node, 16000) || feed(node, k16->wav.samples, 160, 10) != k16->text) return false;
+    if (!setRate(node, 48000)) return false;
+    return feed(node, k48->wav.samples, 480, 10) == k48->text;
+  });
+}
+
+TEST_F(SttRealEngine, UnusableRatesAreRefusedAndTheLastGoodRateStays) {
+  SKIP_WITHOUT_MODEL();
+  expectChildSucceeds([] {
+    auto k = knownAudioAt(16000);
+    if (!k) return false;
+    SherpaSTTNode node;
+    if (!setRate(node, 16000)) return false;
+    for (int bad : {0, 1, -16000}) {
+      if (setRate(node, bad)) return false;
+    }
+    return feed(node, k->wav.samples, 160, 10) == k->text;
+  });
+}
+
+TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
+  SKIP_WITHOUT_MODEL();
+  expectChildSucceeds([] {
+    auto k = knownAudioAt(16000);
+    if (!k || k->wav.samples.size() < 200) return false;
+    std::vector<float> samples = k->wav.samples;
+    samples[50] = std::numeric_limits<float>::quiet_NaN();
+    samples[100] = std::numeric_limits<float>::infinity();
+    samples[150] = -std::numeric_limits<float>::infinity();
+    SherpaSTTNode node;
+    return setRate(node, 16000) && feed(node, samples, 160, 10) == k->text;
+  });
+}
+
+TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsFailTheLoadInsteadOfCrashingTheDecoder) {
+  SKIP_WITHOUT_MODEL();
+  const std::string good = readFile(defaultSTTGraphPath());
+  ASSERT_GT(good.size(), 8u);
+  const std::pair<const char*, std::string> graphs[] = {
+      {"empty", ""}, {"random", randomBytes(good.size(), 7)}, {"truncated", good.substr(0, good.size() / 2)}};
+  for (const auto& [name, bytes] : graphs) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string graph = (dir.path() / "HLG.fst").string();
+    writeFile(graph, bytes);
+    expectChildSucceeds([&] { return loadFailsCleanly(defaultSTTModelPath(), defaultSTTTokensPath(), graph); });
+  }
+}
+
+TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesFailTheLoadInsteadOfEndingTheProcess) {
+  SKIP_WITHOUT_MODEL();
+  std::string blankless;
+  {
+    std::ifstream in(defaultSTTTokensPath());
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("<blk>", 0) != 0) blankless += line + "\n";
+    }
+  }
+  ASSERT_FALSE(blankless.empty());
+  const std::pair<const char*, std::string> tables[] = {{"empty", ""}, {"without <blk>", blankless}};
+  for (const auto& [name, text] : tables) {
+    SCOPED_TRACE(name);
+    TempDir dir;
+    const std::string tokens = (dir.path() / "tokens.txt").string();
+    writeFile(tokens, text);
+    expectChildSucceeds([&] { return loadFailsCleanly(defaultSTTModelPath(), tokens, defaultSTTGraphPath()); });
+  }
+}
+
+TEST_F(SttRealEngine, ACorruptModelFileFailsTheLoad) {
+  SKIP_WITHOUT_MODEL();
+  TempDir dir;
+  const std::string model = (dir.path() / "corrupt.ort").string();
+  writeFile(model, randomBytes(4096, 11));
+  expectChildSucceeds([&] { return loadFailsCleanly(model, defaultSTTTokensPath(), defaultSTTGraphPath()); });
+}

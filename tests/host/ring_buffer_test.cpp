@@ -1,0 +1,215 @@
+// AudioRingBuffer<float>: all-or-nothing and partial transfers, capacity
+// edges, channel mapping and a two-thread stream checked frame by frame.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include <quorvel/AudioRingBuffer.h>
+
+using namespace quorvel;
+
+namespace {
+
+// Owns per-channel arrays and wraps them in an AudioBuffer of `frames`.
+class Block {
+ public:
+  Block(unsigned channels, unsigned maxFrames) : data_(channels, std::vector<float>(maxFrames)) {}
+  AudioBuffer<float>& wrap(unsigned frames) {
+    float* ptrs[AudioBuffer<float>::kMaxChannels] = {};
+    for (unsigned c = 0; c < data_.size(); ++c) ptrs[c] = data_[c].data();
+    buffer_ = AudioBuffer<float>(static_cast<unsigned>(data_.size()), frames, false, 48000, ptrs);
+    return buffer_;
+  }
+  // Channel c, frame i = base + i + 1000 * c.
+  void fillCounter(float base) {
+    for (unsigned c = 0; c < data_.size(); ++c)
+      for (std::size_t i = 0; i < data_[c].size(); ++i) data_[c][i] = base + static_cast<float>(i + 1000 * c);
+  }
+  void fill(float v) {
+    for (auto& ch : data_) std::fill(ch.begin(), ch.end(), v);
+  }
+  std::vector<float>& operator[](unsigned c) { return data_[c]; }
+
+ private:
+  std::vector<std::vector<float>> data_;
+  AudioBuffer<float> buffer_;
+};
+
+TEST(RingBufferTransfer, AllOrNothingMovesNothingWhenTooFewFramesOrTooLittleSpace) {
+  AudioRingBuffer<float> ring(8, 1, false);
+  Block in(1, 16), out(1, 16);
+  in.fillCounter(1);
+  EXPECT_EQ(ring.produce(in.wrap(9), 9), 0u);  // one over capacity
+  EXPECT_EQ(ring.getAvailableFramesToConsume(), 0u);
+  EXPECT_EQ(ring.produce(in.wrap(5), 5), 5u);
+  EXPECT_EQ(ring.produce(in.wrap(4), 4), 0u);  // only 3 free
+  EXPECT_EQ(ring.getAvailableFramesToProduce(), 3u);
+  EXPECT_EQ(ring.consume(out.wrap(6), 6), 0u);  // only 5 buffered
+  EXPECT_EQ(ring.getAvailableFramesToConsume(), 5u);
+  out.fill(-1);
+  EXPECT_EQ(ring.consume(out.wrap(5), 5), 5u);
+  for (unsigned i = 0; i < 5; ++i) EXPECT_EQ(out[0][i], 1.0f + static_cast<float>(i));
+  EXPECT_EQ(out[0][5], -1.0f);  // nothing written past the frames moved
+}
+
+TEST(RingBufferTransfer, PartialMovesWhatFits) {
+  AudioRingBuffer<float> ring(8, 1, true);
+  Block in(1, 16), out(1, 16);
+  in.fillCounter(1);
+  EXPECT_EQ(ring.produce(in.wrap(5), 5), 5u);
+  EXPECT_EQ(ring.produce(in.wrap(10), 10), 3u);  // fills to capacity
+  EXPECT_EQ(ring.getAvailableFramesToProduce(), 0u);
+  EXPECT_EQ(ring.produce(in.wrap(1), 1), 0u);
+  out.fill(-1);
+  EXPECT_EQ(ring.consume(out.wrap(16), 16), 8u);
+  const float expected[8] = {1, 2, 3, 4, 5, 1, 2, 3};
+  for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(out[0][i], expected[i]) << i;
+  EXPECT_EQ(out[0][8], -1.0f);
+  EXPECT_EQ(ring.consume(out.wrap(1), 1), 0u);
+}
+
+TEST(RingBufferTransfer, FramesAreCappedByTheBufferLength) {
+  for (bool partial : {false, true}) {
+    AudioRingBuffer<float> ring(16, 1, partial);
+    Block in(1, 4), out(1, 4);
+    in.fillCounter(0);
+    EXPECT_EQ(ring.produce(in.wrap(4), 10), 4u) << partial;
+    EXPECT_EQ(ring.consume(out.wrap(2), 10), 2u) << partial;
+    EXPECT_EQ(ring.getAvailableFramesToConsume(), 2u) << partial;
+  }
+}
+
+TEST(RingBufferCapacity, ExactlyFullThenOneOverAcrossTheWrap) {
+  for (bool partial : {false, true}) {
+    SCOPED_TRACE(partial);
+    AudioRingBuffer<float> ring(6, 1, partial);
+    EXPECT_EQ(ring.getCapacity(), 6u);
+    Block in(1, 8), out(1, 8);
+    // Move the read/write position off zero so the full block wraps.
+    in.fillCounter(100);
+    ASSERT_EQ(ring.produce(in.wrap(4), 4), 4u);
+    ASSERT_EQ(ring.consume(out.wrap(4), 4), 4u);
+    in.fillCounter(10);
+    EXPECT_EQ(ring.produce(in.wrap(6), 6), 6u);  // exactly full
+    EXPECT_EQ(ring.getAvailableFramesToProduce(), 0u);
+    EXPECT_EQ(ring.getAvailableFramesToConsume(), 6u);
+    EXPECT_EQ(ring.produce(in.wrap(1), 1), 0u);  // one over
+    out.fill(-1);
+    EXPECT_EQ(ring.consume(out.wrap(6), 6), 6u);
+    for (unsigned i = 0; i < 6; ++i) EXPECT_EQ(out[0][i], 10.0f + static_cast<float>(i)) << i;
+    EXPECT_EQ(ring.getAvailableFramesToProduce(), 6u);
+    EXPECT_EQ(ring.getAvailableFramesToConsume(), 0u);
+  }
+}
+
+TEST(RingBufferChannels, ChannelsStaySeparateAndMismatchesAreHandled) {
+  AudioRingBuffer<float> ring(32, 3, false);
+  EXPECT_EQ(ring.getNumberOfChannels(), 3u);
+  Block in3(3, 8), out3(3, 8);
+  in3.fillCounter(0);
+  ASSERT_EQ(ring.produce(in3.wrap(8), 8), 8u);
+  out3.fill(-1);
+  ASSERT_EQ(ring.consume(out3.wrap(8), 8), 8u);
+  for (unsigned c = 0; c < 3; ++c)
+    for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(out3[c][i], static_cast<float>(i + 1000 * c)) << c << "/" << i;
+
+  // A 5-channel source: the extra channels are ignored.
+  Block in5(5, 4);
+  in5.fillCounter(50);
+  ASSERT_EQ(ring.produce(in5.wrap(4), 4), 4u);
+  // A 1-channel source: the ring's missing channels are written silent.
+  Block in1(1, 4);
+  in1.fillCounter(70);
+  ASSERT_EQ(ring.produce(in1.wrap(4), 4), 4u);
+  out3.fill(-1);
+  ASSERT_EQ(ring.consume(out3.wrap(8), 8), 8u);
+  for (unsigned i = 0; i < 4; ++i) {
+    for (unsigned c = 0; c < 3; ++c) EXPECT_EQ(out3[c][i], 50.0f + static_cast<float>(i + 1000 * c));
+    EXPECT_EQ(out3[0][4 + i], 70.0f + static_cast<float>(i));
+    EXPECT_EQ(out3[1][4 + i], 0.0f);
+    EXPECT_EQ(out3[2][4 + i], 0.0f);
+  }
+
+  // A 4-channel destination: its extra channel is left untouched.
+  ASSERT_EQ(ring.produce(in3.wrap(2), 2), 2u);
+  Block out4(4, 2);
+  out4.fill(-7);
+  ASSERT_EQ(ring.consume(out4.wrap(2), 2), 2u);
+  EXPECT_EQ(out4[2][1], 1.0f + 2000.0f);
+  EXPECT_EQ(out4[3][0], -7.0f);
+  EXPECT_EQ(out4[3][1], -7.0f);
+}
+
+// Producer and consumer threads move a running counter (channel 1 carries
+// its negation) in random block sizes; the consumer checks every frame, so
+// a lost, doubled or reordered frame, or a torn channel, is found.
+void streamCounter(bool allowPartial, unsigned capacity, uint64_t total) {
+  AudioRingBuffer<float> ring(capacity, 2, allowPartial);
+  const unsigned maxBlock = allowPartial ? capacity + capacity / 2 : capacity / 2;
+  std::atomic<bool> producerDone{false};
+
+  std::thread producer([&] {
+    std::mt19937 rng(1);
+    std::uniform_int_distribution<unsigned> size(1, maxBlock);
+    Block block(2, maxBlock);
+    uint64_t next = 0;
+    while (next < total) {
+      unsigned n = static_cast<unsigned>(std::min<uint64_t>(size(rng), total - next));
+      for (unsigned i = 0; i < n; ++i) {
+        block[0][i] = static_cast<float>(next + i);
+        block[1][i] = -static_cast<float>(next + i);
+      }
+      unsigned moved = 0;
+      while (moved == 0) {
+        moved = ring.produce(block.wrap(n), n);
+        if (moved == 0) std::this_thread::yield();
+      }
+      next += moved;  // a partial produce resends the rest next round
+    }
+    producerDone = true;
+  });
+
+  std::mt19937 rng(2);
+  std::uniform_int_distribution<unsigned> size(1, maxBlock);
+  Block block(2, maxBlock);
+  uint64_t expected = 0, errors = 0, emptyPolls = 0;
+  while (expected < total) {
+    unsigned n = static_cast<unsigned>(std::min<uint64_t>(size(rng), total - expected));
+    unsigned moved = ring.consume(block.wrap(n), n);
+    if (moved == 0) {
+      ++emptyPolls;
+      std::this_thread::yield();
+      continue;
+    }
+    if (!allowPartial && moved != n) ++errors;
+    for (unsigned i = 0; i < moved; ++i) {
+      float want = static_cast<float>(expected + i);
+      if (block[0][i] != want || block[1][i] != -want) ++errors;
+    }
+    expected += moved;
+  }
+  producer.join();
+  EXPECT_EQ(errors, 0u);
+  EXPECT_EQ(expected, total);
+  EXPECT_TRUE(producerDone.load());
+  EXPECT_EQ(ring.getAvailableFramesToConsume(), 0u);
+  EXPECT_EQ(ring.getAvailableFramesToProduce(), capacity);
+}
+
+// Floats hold every integer below 2^24 exactly; both streams stay below.
+constexpr uint64_t kStreamFrames = 10'000'000;
+static_assert(kStreamFrames < (1u << 24));
+
+TEST(RingBufferThreads, TenMillionFramesArriveOnceAndInOrderWithAllOrNothing) {
+  streamCounter(false, 4096, kStreamFrames);
+}
+
+TEST(RingBufferThreads, TenMillionFramesArriveOnceAndInOrderWithPartialTransfers) {
+  streamCounter(true, 3000, kStreamFrames);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+// Files and directories for the recognition-node tests: a temporary
+// directory, the smallest valid decoding graph and token table, and a way to
+// run a test from a copy of the test program placed where no model files
+// lie beside it.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "models/ModelPaths.h"
+
+namespace stt_test {
+
+namespace fs = std::filesystem;
+
+inline const char* const kModelFile = "ctc-epoch-30-avg-3-chunk-16-left-128.int8.with_runtime_opt.ort";
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "stt_test_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+// Makes `dir` the working directory for the object's lifetime.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const fs::path& dir) : previous_(fs::current_path()) { fs::current_path(dir); }
+  ~WorkingDirectory() {
+    std::error_code ignored;
+    fs::current_path(previous_, ignored);
+  }
+
+ private:
+  fs::path previous_;
+};
+
+inline void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline void writeText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// Little-endian builder for OpenFst binary files.
+class FstBytes {
+ public:
+  template <typename T>
+  FstBytes& put(T value) {
+    const auto* p = reinterpret_cast<const uint8_t*>(&value);
+    bytes.insert(bytes.end(), p, p + sizeof(T));
+    return *this;
+  }
+  FstBytes& putString(const std::string& s) {
+    put<int32_t>(static_cast<int32_t>(s.size()));
+    bytes.insert(bytes.end(), s.begin(), s.end());
+    return *this;
+  }
+  FstBytes& header(const std::string& fstType, int32_t version, int32_t flags, int64_t start, int64_t states,
+                   int64_t arcs, const std::string& arcType = "standard") {
+    put<int32_t>(2125659606).putString(fstType).putString(arcType);
+    return put<int32_t>(version).put<int32_t>(flags).put<uint64_t>(3).put<int64_t>(start).put<int64_t>(states).put<int64_t>(arcs);
+  }
+  FstBytes& state(float finalWeight, int64_t arcs) { return put<float>(finalWeight).put<int64_t>(arcs); }
+  FstBytes& arc(int32_t ilabel, int32_t olabel, int32_t next) {
+    return put<int32_t>(ilabel).put<int32_t>(olabel).put<float>(0.0f).put<int32_t>(next);
+  }
+  std::vector<uint8_t> bytes;
+};
+
+// Two states: the final start state loops on blank and moves to state 1 on
+// token 1, which returns on blank.
+inline std::vector<uint8_t> tinyVectorGraph() {
+  FstBytes f;
+  f.header("vector", 2, 0, 0, 2, 3);
+  f.state(0.0f, 2).arc(1, 0, 0).arc(2, 1, 1);
+  f.state(0.0f, 1).arc(1, 0, 0);
+  return f.bytes;
+}
+
+inline const char* const kTinyTokens = "<blk> 0\n\xE2\x96\x81HI 1\n";
+
+struct RecognizerFiles {
+  std::string model;
+  std::string tokens;
+  std::string graph;
+};
+
+// Model, token table and graph under `dir`; the double never reads the
+// model, the file checks read the other two.
+inline RecognizerFiles writeRecognizerFiles(const fs::path& dir) {
+  RecognizerFiles f{(dir / kModelFile).string(), (dir / "tokens.txt").string(), (dir / "HLG.fst").string()};
+  writeText(f.model, "ORTM");
+  writeText(f.tokens, kTinyTokens);
+  writeBytes(f.graph, tinyVectorGraph());
+  return f;
+}
+
+inline bool modelFilesBesideExecutable() {
+  return fs::exists(quorvel::extensions::sherpa::defaultSTTModelPath()) ||
+         fs::exists(quorvel::extensions::sherpa::defaultSTTTokensPath()) ||
+         fs::exists(quorvel::extensions::sherpa::defaultSTTGraphPath());
+}
+
+// Runs the current test in a copy of this program inside `dir`, where no
+// "files" folder lies beside it. True when the copy ran exactly that one
+// test and it passed; the copy's output is passed on.
+inline bool runCurrentTestFromCopy(const fs::path& dir) {
+  const fs::path exe = fs::read_symlink("/proc/self/exe");
+  const fs::path copy = dir / "stt_test_copy";
+  fs::copy_file(exe, copy, fs::copy_options::overwrite_existing);
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+  const std::string command = "cd '" + dir.string() + "' && '" + copy.string() + "' --gtest_filter='" + filter + "' 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return false;
+  std::string output;
+  char chunk[4096];
+  while (std::fgets(chunk, sizeof(chunk), pipe) != nullptr) output += chunk;
+  const int status = ::pclose(pipe);
+  std::cout << output;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos;
+}
+
+}  // namespace stt_test

@@ -1,0 +1,251 @@
+// The control side against the audio thread: teardown, reloads and format
+// changes while produce runs, and a randomised stress run.
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "TTSTestSupport.h"
+
+using namespace tts_test;
+using quorvel::AudioBusFormat;
+using quorvel::LogLevel;
+
+namespace {
+
+class TTSConcurrency : public TTSFixture {};
+
+enum class Teardown { Reload, Destroy, FormatChange };
+
+}  // namespace
+
+// The audio thread is held inside produce by a "finished" listener while the
+// control thread starts a teardown; the teardown must not finish (nor free
+// anything) before that produce has returned.
+TEST_F(TTSConcurrency, TeardownWaitsForARunningProduce) {
+  for (Teardown kind : {Teardown::Reload, Teardown::Destroy, Teardown::FormatChange}) {
+    SCOPED_TRACE(static_cast<int>(kind));
+    fake_engine::reset();
+    fake_engine::knobs().samplesPerText = 160;
+    SherpaTTSNode* node = makeNode().release();
+    const bool converted = kind == Teardown::FormatChange;
+    AudioBusFormat format{converted ? 48000 : 16000, 1};
+    ASSERT_TRUE(node->setBusFormat(format));
+    node->appendStreamingText("Buffered text, long enough to be cut at its end once audio stops.", false);
+    node->synthesize("Playing.");
+
+    std::atomic<bool> inside{false};
+    std::atomic<bool> leaving{false};
+    node->addListener("finished", [&](const std::string&, const QVAny&) {
+      inside.store(true);
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      leaving.store(true);
+    });
+    std::thread audio([&] {
+      Block block(1, converted ? 480 : 160, converted ? 48000 : 16000);
+      for (int i = 0; i < 1000 && !inside.load(); ++i) node->produce(block.bus());
+    });
+    while (!inside.load()) std::this_thread::yield();
+    switch (kind) {
+      case Teardown::Reload:
+        EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+        break;
+      case Teardown::Destroy:
+        delete node;
+        node = nullptr;
+        break;
+      case Teardown::FormatChange: {
+        AudioBusFormat voiceRate{16000, 1};
+        EXPECT_TRUE(node->setBusFormat(voiceRate));
+        EXPECT_EQ(in(*node).resampler, nullptr);
+        break;
+      }
+    }
+    EXPECT_TRUE(leaving.load()) << "the teardown returned while produce was still running";
+    audio.join();
+    if (node != nullptr) {
+      // Produce is not locked out for good: speech plays again.
+      fake_engine::knobs().samplesPerText = 1000;
+      node->synthesize("Again.");
+      Block block(1, 160);
+      node->produce(block.bus());
+      EXPECT_FALSE(block.silent());
+      delete node;
+    }
+    EXPECT_EQ(itemsAlive(), 0);
+  }
+}
+
+TEST_F(TTSConcurrency, ProduceDuringTeardownRendersSilence) {
+  auto node = makeNode();
+  node->synthesize("Anything.");
+  in(*node).produceExclusions.fetch_add(1);  // as while a teardown runs
+  Block block(2, 160);
+  EXPECT_TRUE(node->produce(block.bus()));
+  EXPECT_TRUE(block.silent());
+  EXPECT_EQ(in(*node).currentItem.load(), nullptr);  // nothing was touched
+  EXPECT_EQ(in(*node).nextItem.load()->readPosition.load(), 0);
+  in(*node).produceExclusions.fetch_sub(1);
+  node->produce(block.bus());
+  EXPECT_FALSE(block.silent());
+}
+
+// The render step has loaded nextItem and not yet stored it into currentItem
+// when two further syntheses make that item stale by the pointers alone. The
+// release must not free it: it waits for the render pass to end and then
+// finds the item playing. The pass is played by hand here so that the window
+// stays open as long as the test needs.
+TEST_F(TTSConcurrency, ReleaseSparesTheItemTheRenderStepIsTakingUp) {
+  auto node = makeNode();
+  Internals& s = in(*node);
+  node->synthesize("A.");
+  s.renderPasses.fetch_add(1);  // a render pass begins...
+  GeneratedAudioItem* loaded = s.nextItem.load();  // ...and loads nextItem
+
+  std::thread control([&] {
+    node->synthesize("B.");
+    node->synthesize("C.");  // A is now named by neither pointer
+  });
+  while (fake_engine::calls().generate.load() < 2) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0) << "released while the render step held it";
+  EXPECT_EQ(fake_engine::calls().generate.load(), 2) << "the release did not wait for the render pass";
+
+  s.currentItem.store(loaded);  // ...stores it into currentItem
+  s.renderPasses.fetch_add(1);  // and ends
+  control.join();
+  // A was spared (playing now), B was still published when C's release looked.
+  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0);
+  ASSERT_EQ(s.generatedAudioItems.size(), 3u);
+  EXPECT_EQ(s.generatedAudioItems[0].get(), loaded);
+  EXPECT_EQ(s.generatedAudioItems[2].get(), s.nextItem.load());
+  node->synthesize("D.");  // now B is stale and goes; A still plays
+  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 1);
+  EXPECT_EQ(s.generatedAudioItems[0].get(), loaded);
+}
+
+// An append reads the playing item under streamingMutex (isAudioPlaying).
+// Releasing items, by a synthesis or by a reload, waits for that lock, so the
+// item read is never one being freed. The test holds the lock as an append
+// in that moment would.
+TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
+  for (bool reload : {false, true}) {
+    SCOPED_TRACE(reload ? "reload" : "synthesis");
+    fake_engine::reset();
+    auto node = makeNode();
+    Block block(1, 160);
+    node->synthesize("Playing.");
+    node->produce(block.bus());
+    node->synthesize("Published.");
+    node->produce(block.bus());  // "Playing." is now stale
+
+    std::unique_lock<std::mutex> looking(in(*node).streamingMutex);
+    std::atomic<bool> done{false};
+    std::thread control([&] {
+      if (reload) {
+        node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+      } else {
+        node->synthesize("Third.");
+      }
+      done.store(true);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0) << "freed during the look";
+    EXPECT_FALSE(done.load());
+    looking.unlock();
+    control.join();
+    EXPECT_EQ(fake_engine::calls().destroyAudio.load(), reload ? 2 : 1);
+  }
+}
+
+// One control thread calls the node's operations at random while a second
+// one streams tokens and the audio thread produces blocks without pause; then
+// the node is destroyed with speech playing. Sanitizer builds run the same
+// time budget.
+TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
+  logs.reset();
+  testing_support::LogCapture quiet(LogLevel::None);
+  fake_engine::knobs().samplesPerChar = 20;
+  fake_engine::knobs().generateDelayMicros = 50;
+  auto node = makeNode();
+  auto events = std::make_unique<EventLog>(*node);
+
+  std::atomic<bool> stop{false};
+  std::atomic<long> blocks{0};
+  std::thread audio([&] {
+    Block block(2, 160, 48000);
+    while (!stop.load()) {
+      node->produce(block.bus());
+      blocks.fetch_add(1);
+    }
+  });
+
+  const char* tokens[] = {"Hello", " there", ", friend.", " How are you", "?", " ...", " fine", "; yes", "\n"};
+  std::atomic<bool> stopStreaming{false};
+  std::thread streamer([&] {
+    std::mt19937 streamRng(7);
+    while (!stopStreaming.load()) {
+      node->appendStreamingText(tokens[streamRng() % std::size(tokens)], streamRng() % 20 == 0);
+      if (streamRng() % 50 == 0) node->clearStreamingBuffer();
+    }
+  });
+  std::mt19937 rng(20240607);
+  const int rates[] = {0, 16000, 22050, 44100, 48000};
+  const unsigned channels[] = {1, 2, 2, 6};
+  long operations = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(2500);
+  while (std::chrono::steady_clock::now() < deadline) {
+    switch (rng() % 8) {
+      case 0:
+      case 1:
+        node->synthesize("Stress *sentence* number " + std::to_string(operations) + ".");
+        break;
+      case 2:
+      case 3:
+        node->appendStreamingText(tokens[rng() % std::size(tokens)], rng() % 10 == 0);
+        break;
+      case 4:
+        node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+        break;
+      case 5: {
+        AudioBusFormat format{rates[rng() % std::size(rates)], channels[rng() % std::size(channels)]};
+        node->setBusFormat(format);
+        break;
+      }
+      case 6:
+        node->clearStreamingBuffer();
+        break;
+      default:
+        std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));
+        break;
+    }
+    ++operations;
+  }
+
+  stopStreaming.store(true);
+  streamer.join();
+
+  // Destroyed while speaking: a long utterance, taken up by the audio thread.
+  AudioBusFormat format{48000, 2};
+  node->setBusFormat(format);
+  node->clearStreamingBuffer();
+  node->synthesize(std::string(50000, 'x'));  // a million samples
+  GeneratedAudioItem* last = in(*node).nextItem.load();
+  ASSERT_NE(last, nullptr);
+  while (in(*node).currentItem.load() != last) std::this_thread::yield();
+  stop.store(true);
+  audio.join();
+  EXPECT_FALSE(last->complete.load());
+  const int finished = events->count("finished");
+  events.reset();
+  node.reset();
+
+  RecordProperty("operations", static_cast<int>(operations));
+  RecordProperty("blocks", static_cast<int>(blocks.load()));
+  RecordProperty("finished", finished);
+  EXPECT_GT(operations, 100);
+  EXPECT_GT(blocks.load(), 100);
+  EXPECT_GT(finished, 0);
+  EXPECT_EQ(fake_engine::calls().maxGenerateInFlight.load(), 1);
+  EXPECT_EQ(itemsAlive(), 0);
+  EXPECT_EQ(fake_engine::calls().createTts.load(), fake_engine::calls().destroyTts.load());
+}

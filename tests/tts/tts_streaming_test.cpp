@@ -1,0 +1,220 @@
+// The streaming text buffer on the node: held text, pacing by the end of
+// playback, final tokens, clearing, and the synthesis after "finished" when
+// the engine is busy elsewhere.
+#include <chrono>
+#include <thread>
+
+#include "TTSTestSupport.h"
+
+using namespace tts_test;
+
+namespace {
+
+class TTSStreaming : public TTSFixture {
+ protected:
+  static std::string buffer(SherpaTTSNode& node) {
+    std::lock_guard<std::mutex> lock(in(node).streamingMutex);
+    return in(node).streamingBuffer;
+  }
+  // Produces blocks until the playing item has ended and "finished" is out.
+  static int playToFinished(SherpaTTSNode& node, EventLog& events, Block& block) {
+    const int before = events.count("finished");
+    int blocks = 0;
+    while (events.count("finished") == before && blocks < 200) {
+      node.produce(block.bus());
+      ++blocks;
+    }
+    return blocks;
+  }
+  static void waitForGenerationsInFlight(int n) {
+    while (fake_engine::calls().generateInFlight.load() < n) std::this_thread::yield();
+  }
+};
+
+const std::string kSentence40 = "This sentence is forty bytes long, yes.";  // 39 + space below
+
+}  // namespace
+
+TEST_F(TTSStreaming, AShortSentenceIsHeldUntilTheBufferReaches50) {
+  auto node = makeNode();
+  node->appendStreamingText(kSentence40 + " ", false);
+  ASSERT_EQ(buffer(*node).size(), 40u);
+  EXPECT_EQ(fake_engine::calls().generate.load(), 0);
+  node->appendStreamingText("And more ", false);  // 49 bytes
+  EXPECT_EQ(fake_engine::calls().generate.load(), 0);
+  node->appendStreamingText("words", false);  // 54 bytes, nothing playing
+  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{kSentence40}));
+  EXPECT_EQ(buffer(*node), "And more words");
+}
+
+TEST_F(TTSStreaming, TwoSentencesGoAsOnePieceAndTheRestIsTrimmed) {
+  auto node = makeNode();
+  node->appendStreamingText("The first sentence ends here. The second one too! And a th", false);
+  EXPECT_EQ(fake_engine::generatedTexts(),
+            (std::vector<std::string>{"The first sentence ends here. The second one too!"}));
+  EXPECT_EQ(buffer(*node), "And a th");
+}
+
+TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
+  auto node = makeNode();
+  EventLog events(*node);
+  Block block(1, 160);
+  node->synthesize("Now playing.");
+  node->produce(block.bus());
+  ASSERT_TRUE(in(*node).currentItem.load() != nullptr);
+
+  const std::string first = "A sentence that is long enough to be cut off now. ";
+  const std::string second = "Another one, also long enough on its own to go. ";
+  node->appendStreamingText(first, false);
+  node->appendStreamingText(second, false);
+  node->appendStreamingText("Tail without end", false);
+  EXPECT_EQ(fake_engine::calls().generate.load(), 1);  // all held
+  EXPECT_EQ(buffer(*node), first + second + "Tail without end");
+
+  logs->clear();
+  playToFinished(*node, events, block);
+  // Everything up to the last sentence end went at "finished", as one piece.
+  const std::string piece = first + second.substr(0, second.size() - 1);
+  EXPECT_EQ(fake_engine::generatedTexts().back(), piece);
+  EXPECT_TRUE(logs->contains("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + piece));
+  EXPECT_EQ(buffer(*node), "Tail without end");
+  // The new piece sounds in the block that emitted "finished".
+  EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
+  EXPECT_EQ(events.names().back(), "synthesisStarted");
+
+  // At its end the tail has no break: it stays for the next append.
+  playToFinished(*node, events, block);
+  EXPECT_EQ(fake_engine::calls().generate.load(), 2);
+  EXPECT_EQ(buffer(*node), "Tail without end");
+}
+
+TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
+  auto node = makeNode();
+  node->appendStreamingText("Short", false);
+  node->appendStreamingText(" end", true);
+  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Short end"}));
+  EXPECT_TRUE(buffer(*node).empty());
+
+  Block block(1, 160);
+  node->produce(block.bus());
+  ASSERT_NE(in(*node).currentItem.load(), nullptr);
+  node->appendStreamingText("Held while playing.", false);
+  node->appendStreamingText(" Flushed", true);
+  EXPECT_EQ(fake_engine::generatedTexts().back(), "Held while playing. Flushed");
+  EXPECT_TRUE(buffer(*node).empty());
+
+  node->appendStreamingText("", true);  // nothing to flush
+  EXPECT_EQ(fake_engine::calls().generate.load(), 2);
+}
+
+TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
+  auto node = makeNode();
+  EventLog events(*node);
+  Block block(1, 160);
+  node->synthesize("Playing on.");
+  node->produce(block.bus());
+  node->appendStreamingText("Dropped words.", false);
+  node->clearStreamingBuffer();
+  EXPECT_TRUE(buffer(*node).empty());
+  EXPECT_NE(in(*node).currentItem.load(), nullptr);
+  const int blocks = playToFinished(*node, events, block);
+  EXPECT_EQ(blocks, 7);  // the other 840 samples in six blocks, then "finished"
+  EXPECT_EQ(fake_engine::calls().generate.load(), 1);
+  node->synthesize("Next.");
+  EXPECT_EQ(logs->linesStartingWith("[LATENCY]").size(), 2u);
+}
+
+TEST_F(TTSStreaming, WithoutAVoicePiecesAreCutAndRefused) {
+  auto node = makeNode();
+  fake_engine::knobs().createTtsFails = true;
+  node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+  ASSERT_EQ(in(*node).tts, nullptr);
+  logs->clear();
+  node->appendStreamingText(std::string(60, 'a') + ". rest", false);
+  EXPECT_EQ(buffer(*node), "rest");
+  EXPECT_TRUE(logs->contains("[SherpaTTSNode] synthesize is called but TTS instance is not initialized."));
+}
+
+// The synthesis after "finished" finds the engine busy with a control-thread
+// synthesis. The text stays and is spoken at the next opportunity.
+TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
+  for (bool controlProducesAudio : {true, false}) {
+    SCOPED_TRACE(controlProducesAudio ? "the control synthesis publishes" : "the control synthesis yields nothing");
+    fake_engine::reset();
+    auto node = makeNode();
+    EventLog events(*node);
+    fake_engine::knobs().samplesPerText = 320;
+    Block block(1, 160);
+    node->synthesize("First.");
+    node->produce(block.bus());
+    const std::string piece = "Buffered sentence that is long enough to be spoken.";
+    node->appendStreamingText(piece + " ", false);
+    ASSERT_EQ(fake_engine::calls().generate.load(), 1);  // held: still playing
+    node->produce(block.bus());  // "First." is complete now
+
+    fake_engine::holdGeneration(true);
+    std::thread control([&] { node->synthesize("Control."); });
+    waitForGenerationsInFlight(1);
+    node->produce(block.bus());  // "finished": the engine is busy
+    EXPECT_EQ(events.count("finished"), 1);
+    EXPECT_EQ(buffer(*node), piece + " ") << "the text stays while the engine is busy";
+    EXPECT_TRUE(in(*node).bufferedSynthesisPending.load());
+    node->produce(block.bus());  // still busy: nothing changes
+    EXPECT_EQ(buffer(*node), piece + " ");
+
+    fake_engine::knobs().generateReturnsNull = !controlProducesAudio;
+    fake_engine::holdGeneration(false);
+    control.join();
+    fake_engine::knobs().generateReturnsNull = false;
+    EXPECT_EQ(fake_engine::calls().maxGenerateInFlight.load(), 1);
+
+    if (controlProducesAudio) {
+      // "Control." plays first; its end takes the buffered piece.
+      node->produce(block.bus());
+      EXPECT_EQ(fake_engine::calls().generate.load(), 2);
+      EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
+      playToFinished(*node, events, block);
+    } else {
+      // Nothing else plays: the next block speaks the piece.
+      node->produce(block.bus());
+    }
+    EXPECT_EQ(fake_engine::generatedTexts().back(), piece);
+    EXPECT_TRUE(buffer(*node).empty());
+    EXPECT_FALSE(in(*node).bufferedSynthesisPending.load());
+    EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0)) << "the piece sounds in that same block";
+  }
+}
+
+TEST_F(TTSStreaming, SimultaneousSynthesesNeverShareTheEngineAndLoseNoText) {
+  auto node = makeNode();
+  fake_engine::knobs().samplesPerText = 160;
+  fake_engine::knobs().generateDelayMicros = 2000;
+  std::atomic<bool> stop{false};
+  std::thread audio([&] {
+    Block block(1, 160);
+    while (!stop.load()) node->produce(block.bus());
+  });
+  const std::string sentence = "A sentence of enough length to be cut off at its end. ";
+  std::thread appender([&] {
+    for (int i = 0; i < 20; ++i) node->appendStreamingText(sentence, false);
+  });
+  for (int i = 0; i < 20; ++i) node->synthesize("Direct.");
+  appender.join();
+  // Every appended sentence ends in a break, so the buffer drains.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!buffer(*node).empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  stop.store(true);
+  audio.join();
+  EXPECT_EQ(fake_engine::calls().maxGenerateInFlight.load(), 1);
+  EXPECT_TRUE(buffer(*node).empty());
+  int sentences = 0;
+  int direct = 0;
+  for (const std::string& text : fake_engine::generatedTexts()) {
+    direct += text == "Direct." ? 1 : 0;
+    for (size_t at = text.find("A sentence of"); at != std::string::npos; at = text.find("A sentence of", at + 1))
+      ++sentences;
+  }
+  EXPECT_EQ(direct, 20);
+  EXPECT_EQ(sentences, 20);  // each appended sentence spoken exactly once
+}
