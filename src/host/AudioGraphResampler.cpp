@@ -31,6 +31,7 @@ namespace quorvel {
 struct AudioGraphResampler::Impl {
   int sourceRate;
   unsigned blockFrames;
+  // Recorded only: the callback always gets no input bus and one output bus.
   unsigned numberOfInputBuses = 0;
   unsigned numberOfOutputBuses = 1;
   ProcessCallback callback;

@@ -35,11 +35,19 @@ void* operator new(std::size_t size) {
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return ::operator new(size); }
+// The nothrow forms too: their memory comes back through the plain deletes.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  if (tCountAllocations) gAllocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size != 0 ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return ::operator new(size, tag); }
 // Out of line, so the compiler does not pair an inlined free() with new.
 __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete[](void* p) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 __attribute__((noinline)) void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 
@@ -309,6 +317,8 @@ struct BlockCase {
   int rate;
   std::vector<unsigned> blocks;
 };
+
+void PrintTo(const BlockCase& c, std::ostream* os) { *os << c.name << " at " << c.rate << " Hz"; }
 
 class ResamplerBlocks : public ::testing::TestWithParam<BlockCase> {};
 
