@@ -1,0 +1,506 @@
+// Randomised properties of the streaming text buffer: "nothing lost, nothing
+// doubled". Random token sequences drive the real node (with the engine test
+// double) through appends, final tokens, clears and rendered blocks; the
+// texts that reach the engine, followed by what the buffer still holds, must
+// spell the tokens with only whitespace runs after cuts left out. A small
+// reference model of the buffer and of playback, written here from the cut
+// rules, also predicts every piece, every "finished" and the buffer after each
+// step. A second property checks takePiece/findSplitPoint on random buffers
+// against a brute-force reading of the cut rules.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <quorvel/Logger.h>
+
+#include "TTSTestSupport.h"
+#include "tts/StreamingSplit.h"
+
+using namespace tts_test;
+
+namespace {
+
+// ---- Deterministic randomness ----
+
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : engine_(seed) {}
+  uint64_t below(uint64_t n) { return n == 0 ? 0 : engine_() % n; }
+  uint64_t between(uint64_t lo, uint64_t hi) { return lo + below(hi - lo + 1); }
+  bool percent(unsigned p) { return below(100) < p; }
+  template <typename T>
+  const T& pick(const std::vector<T>& v) {
+    return v[below(v.size())];
+  }
+
+ private:
+  std::mt19937_64 engine_;
+};
+
+// ---- Brute-force reading of the cut rules ----
+
+bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+// Length of the prefix to cut, scanning forwards and keeping the last match
+// of each rule (the node scans backwards; both must agree).
+std::size_t referenceSplit(const std::string& b) {
+  const std::size_t length = b.size();
+  auto dotInRun = [&](std::size_t p) {
+    return b[p] == '.' && ((p > 0 && b[p - 1] == '.') || (p + 1 < length && b[p + 1] == '.'));
+  };
+  std::size_t last = 0;
+  if (length >= 50) {
+    for (std::size_t p = 0; p < length; ++p)
+      if ((b[p] == '.' || b[p] == '!' || b[p] == '?') && !dotInRun(p)) last = p + 1;
+    if (last != 0) return last;
+  }
+  if (length >= 80) {
+    for (std::size_t p = 0; p < length; ++p)
+      if (b[p] == ',' || b[p] == ':' || b[p] == ';') last = p + 1;
+    if (last != 0) return last;
+  }
+  if (length < 150) return 0;
+  for (std::size_t p = 0; p < length; ++p)
+    if (b[p] == ' ') last = p + 1;
+  return last != 0 ? last : length;
+}
+
+std::string referenceTake(std::string& buffer) {
+  const std::size_t n = referenceSplit(buffer);
+  if (n == 0) return {};
+  std::string piece = buffer.substr(0, n);
+  std::size_t restStart = n;
+  while (restStart < buffer.size() && isTrimmed(buffer[restStart])) ++restStart;
+  buffer.erase(0, restStart);
+  return piece;
+}
+
+// ---- Reference model of the buffer and of playback ----
+
+class ReferenceModel {
+ public:
+  ReferenceModel(int64_t samplesPerItem, int64_t blockFrames)
+      : samplesPerItem_(samplesPerItem), blockFrames_(blockFrames) {}
+
+  void append(const std::string& token, bool isFinal) {
+    buffer += token;
+    const bool playing = current_ >= 0 && !items_[current_].complete;
+    std::string text;
+    if (isFinal) {
+      text.swap(buffer);
+    } else if (!playing) {
+      text = referenceTake(buffer);
+    }
+    if (!text.empty()) synthesize(text);
+  }
+
+  void clear() { buffer.clear(); }
+
+  void renderBlock() {
+    if (current_ >= 0 && items_[current_].complete) {
+      current_ = -1;
+      ++finished;
+      if (!buffer.empty()) {
+        const std::string text = referenceTake(buffer);
+        if (!text.empty()) synthesize(text);
+      }
+    }
+    if (next_ != current_ && !(next_ >= 0 && items_[next_].complete)) {
+      if (current_ >= 0) readBlock(items_[current_]);  // faded-out tail
+      current_ = next_;
+    }
+    if (current_ >= 0) readBlock(items_[current_]);
+  }
+
+  std::vector<std::string> pieces;  // texts handed to synthesis, in order
+  std::string buffer;
+  int finished = 0;
+
+ private:
+  struct Item {
+    int64_t samples;
+    int64_t read = 0;
+    bool complete = false;
+  };
+
+  void synthesize(const std::string& text) {
+    pieces.push_back(text);
+    items_.push_back(Item{samplesPerItem_});
+    next_ = static_cast<long>(items_.size()) - 1;
+  }
+
+  void readBlock(Item& item) const {
+    item.read += std::min(item.samples - item.read, blockFrames_);
+    if (item.read >= item.samples) item.complete = true;
+  }
+
+  int64_t samplesPerItem_;
+  int64_t blockFrames_;
+  std::vector<Item> items_;
+  long current_ = -1;
+  long next_ = -1;
+};
+
+// ---- The implementation-independent invariant ----
+
+// True when `pieces` followed by `rest` spell `text` exactly, except that
+// right after each piece a run of ' ', '\t', '\n' bytes of `text` may be left
+// out. Every way of leaving such runs out is tried.
+bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest,
+                std::string& why) {
+  std::set<std::size_t> starts{0};
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const std::string& piece = pieces[i];
+    std::set<std::size_t> ends;
+    for (std::size_t s : starts)
+      if (s + piece.size() <= text.size() && text.compare(s, piece.size(), piece) == 0) ends.insert(s + piece.size());
+    if (ends.empty()) {
+      std::ostringstream out;
+      out << "piece " << i << " does not continue the text at any of " << starts.size() << " position(s) from "
+          << *starts.begin();
+      why = out.str();
+      return false;
+    }
+    starts.clear();
+    for (std::size_t e : ends) {
+      std::size_t p = e;
+      starts.insert(p);
+      while (p < text.size() && isTrimmed(text[p])) starts.insert(++p);
+    }
+  }
+  for (std::size_t s : starts)
+    if (text.size() - s == rest.size() && text.compare(s, rest.size(), rest) == 0) return true;
+  why = "the buffer left over does not end the text";
+  return false;
+}
+
+// ---- Random tokens ----
+
+const std::vector<std::string> kPunctuation = {".", "!", "?", ",", ":", ";", "...", "..", ". ", "! ",
+                                               "? ", ", ", ".\n", "…", "?!", ".)", "\"."};
+const std::vector<std::string> kUtf8 = {"\xC3\xA9", "\xC3\xBC", "\xE2\x80\xA6", "\xE2\x82\xAC", "\xF0\x9F\x99\x82",
+                                        "\xE4\xB8\xAD", "\xD0\x96"};
+
+std::string letters(Rng& rng, std::size_t n) {
+  std::string s;
+  for (std::size_t i = 0; i < n; ++i) s += static_cast<char>('a' + rng.below(26));
+  return s;
+}
+
+// Builds tokens; a multi-byte character may be split, its tail opening the
+// following token.
+class TokenSource {
+ public:
+  explicit TokenSource(Rng& rng) : rng_(rng) {}
+
+  std::string next() {
+    std::string token;
+    token.swap(carry_);
+    const uint64_t kind = rng_.below(100);
+    if (kind < 5) {
+      // empty (or only the carried tail)
+    } else if (kind < 15) {
+      const std::string ws = " \t\n\r";
+      for (uint64_t i = rng_.between(1, 4); i > 0; --i) token += ws[rng_.below(ws.size())];
+    } else if (kind < 55) {
+      if (rng_.percent(60)) token += ' ';
+      token += letters(rng_, rng_.between(1, 9));
+      if (rng_.percent(10)) token += ' ';
+    } else if (kind < 72) {
+      token += rng_.pick(kPunctuation);
+    } else if (kind < 82) {
+      const std::string& c = rng_.pick(kUtf8);
+      const std::size_t cut = rng_.percent(50) ? rng_.between(1, c.size() - 1) : c.size();
+      token += c.substr(0, cut);
+      carry_ = c.substr(cut);
+    } else if (kind < 96) {
+      // Arbitrary bytes, NUL and '*' excepted (the engine sees a C string
+      // and synthesis drops every '*').
+      for (uint64_t i = rng_.between(1, 10); i > 0; --i) {
+        char c;
+        do {
+          c = static_cast<char>(rng_.between(1, 255));
+        } while (c == '*');
+        token += c;
+      }
+    } else {
+      // A long run without spaces, sometimes with multi-byte characters.
+      const std::size_t n = rng_.between(100, 400);
+      while (token.size() < n) token += rng_.percent(90) ? letters(rng_, 1) : rng_.pick(kUtf8);
+    }
+    return token;
+  }
+
+ private:
+  Rng& rng_;
+  std::string carry_;
+};
+
+std::string printable(const std::string& s) {
+  std::ostringstream out;
+  out << '"';
+  for (unsigned char c : s) {
+    if (c == '\\' || c == '"') {
+      out << '\\' << c;
+    } else if (c >= 0x20 && c < 0x7F) {
+      out << c;
+    } else {
+      static const char* hex = "0123456789ABCDEF";
+      out << "\\x" << hex[c >> 4] << hex[c & 15];
+    }
+  }
+  out << '"';
+  return out.str();
+}
+
+// ---- Driving the node ----
+
+class TTSStreamingProperty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_engine::reset();
+    savedLevel_ = quorvel::Logger::getLevel();
+    quorvel::Logger::setLevel(quorvel::LogLevel::None);
+  }
+  void TearDown() override {
+    quorvel::Logger::setLevel(savedLevel_);
+    fake_engine::reset();
+  }
+
+  static std::string nodeBuffer(SherpaTTSNode& node) {
+    Internals& in = node.internalsForTesting();
+    std::lock_guard<std::mutex> lock(in.streamingMutex);
+    return in.streamingBuffer;
+  }
+
+  // Runs one random sequence; returns false (after reporting) on the first
+  // violation.
+  bool runSequence(uint64_t seed) {
+    Rng rng(seed);
+    TokenSource tokens(rng);
+    fake_engine::reset();
+    const int32_t samplesPerItem =
+        rng.percent(3) ? 0 : static_cast<int32_t>(rng.percent(85) ? rng.between(50, 500) : rng.between(1, 2000));
+    const uint32_t blockFrames = static_cast<uint32_t>(rng.pick(std::vector<uint64_t>{16, 64, 128, 160, 256, 512}));
+    fake_engine::knobs().samplesPerText = samplesPerItem;
+
+    auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{});
+    if (node->internalsForTesting().tts == nullptr)
+      node->loadModel("/nonexistent/voice.onnx", "/nonexistent/tokens.txt", "/nonexistent/espeak-ng-data");
+    if (node->internalsForTesting().tts == nullptr) {
+      ADD_FAILURE() << "seed " << seed << ": no voice loaded";
+      return false;
+    }
+    EventLog events(*node);
+    Block block(1, blockFrames);
+    ReferenceModel model(samplesPerItem, blockFrames);
+
+    std::ostringstream trace;
+    trace << "samplesPerText=" << samplesPerItem << " blockFrames=" << blockFrames << "\n";
+    // The segment since the last clear: its tokens and the pieces cut from it.
+    std::string segmentText;
+    std::size_t segmentFirstPiece = 0;
+    std::vector<std::string> generated;
+
+    auto fail = [&](std::size_t step, const std::string& what) {
+      ADD_FAILURE() << "seed " << seed << ", step " << step << ": " << what << "\nsteps:\n" << trace.str();
+      return false;
+    };
+    auto checkSegment = [&](std::size_t step, const std::string& left) {
+      const std::vector<std::string> pieces(generated.begin() + static_cast<long>(segmentFirstPiece), generated.end());
+      std::string why;
+      if (spellsText(segmentText, pieces, left, why)) return true;
+      std::ostringstream out;
+      out << "pieces and buffer do not spell the tokens: " << why << "\ntokens: " << printable(segmentText)
+          << "\nbuffer: " << printable(left) << "\npieces:";
+      for (const auto& p : pieces) out << "\n  " << printable(p);
+      return fail(step, out.str());
+    };
+
+    const std::size_t steps = rng.between(5, 80);
+    for (std::size_t step = 0; step <= steps; ++step) {
+      const bool last = step == steps;
+      const uint64_t op = rng.below(100);
+      if (last || op < 4) {
+        const std::string token = last && rng.percent(30) ? std::string() : tokens.next();
+        if (!last || rng.percent(80)) {
+          trace << "  final " << printable(token) << "\n";
+          node->appendStreamingText(token, true);
+          model.append(token, true);
+        } else {
+          trace << "  append " << printable(token) << "\n";
+          node->appendStreamingText(token, false);
+          model.append(token, false);
+        }
+        segmentText += token;
+      } else if (op < 6) {
+        trace << "  clear\n";
+        const std::string left = nodeBuffer(*node);
+        if (!checkSegment(step, left)) return false;
+        node->clearStreamingBuffer();
+        model.clear();
+        segmentText.clear();
+        segmentFirstPiece = generated.size();
+      } else if (op < 66) {
+        const std::string token = tokens.next();
+        trace << "  append " << printable(token) << "\n";
+        node->appendStreamingText(token, false);
+        model.append(token, false);
+        segmentText += token;
+      } else {
+        const uint64_t blocks = rng.percent(80) ? rng.between(1, 6) : rng.between(7, 60);
+        trace << "  render " << blocks << "\n";
+        for (uint64_t b = 0; b < blocks; ++b) {
+          node->produce(block.bus());
+          model.renderBlock();
+        }
+      }
+
+      if (static_cast<std::size_t>(fake_engine::calls().generate.load()) != generated.size())
+        generated = fake_engine::generatedTexts();
+      if (generated != model.pieces) {
+        std::ostringstream out;
+        out << "texts handed to the engine differ from the expected pieces\nengine:";
+        for (const auto& p : generated) out << "\n  " << printable(p);
+        out << "\nexpected:";
+        for (const auto& p : model.pieces) out << "\n  " << printable(p);
+        return fail(step, out.str());
+      }
+      for (const auto& p : generated)
+        if (p.empty()) return fail(step, "an empty text was handed to the engine");
+      const int finished = events.count("finished");
+      if (finished != model.finished) {
+        return fail(step, "\"finished\" emitted " + std::to_string(finished) + " times, expected " +
+                              std::to_string(model.finished));
+      }
+      const std::string left = nodeBuffer(*node);
+      if (left != model.buffer) {
+        return fail(step, "buffer " + printable(left) + ", expected " + printable(model.buffer));
+      }
+    }
+    return checkSegment(steps, nodeBuffer(*node));
+  }
+
+  quorvel::LogLevel savedLevel_ = quorvel::LogLevel::Info;
+};
+
+constexpr uint64_t kBaseSeed = 0x5eed0000;
+
+TEST_F(TTSStreamingProperty, NothingLostNothingDoubledOverRandomTokenSequences) {
+  constexpr int kSequences = 4000;
+  const auto start = std::chrono::steady_clock::now();
+  int run = 0;
+  for (; run < kSequences; ++run) {
+    if (!runSequence(kBaseSeed + static_cast<uint64_t>(run))) break;
+  }
+  EXPECT_EQ(run, kSequences);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  RecordProperty("sequences", run);
+  std::printf("[          ] %d sequences in %.3f s\n", run, seconds);
+}
+
+// ---- The pure functions ----
+
+std::string randomBuffer(Rng& rng) {
+  static const std::vector<std::size_t> lengths = {0, 1, 49, 50, 51, 79, 80, 81, 149, 150, 151};
+  std::size_t length = rng.percent(40) ? rng.pick(lengths) : rng.between(0, 320);
+  // How often each kind of byte appears varies per buffer so that every rule
+  // gets its turn.
+  const unsigned sentence = static_cast<unsigned>(rng.pick(std::vector<uint64_t>{0, 0, 1, 3, 10}));
+  const unsigned dots = static_cast<unsigned>(rng.pick(std::vector<uint64_t>{0, 2, 8}));
+  const unsigned clause = static_cast<unsigned>(rng.pick(std::vector<uint64_t>{0, 0, 1, 4}));
+  const unsigned space = static_cast<unsigned>(rng.pick(std::vector<uint64_t>{0, 0, 2, 15}));
+  const unsigned otherWs = static_cast<unsigned>(rng.pick(std::vector<uint64_t>{0, 3, 20}));
+  std::string b;
+  while (b.size() < length) {
+    const uint64_t r = rng.below(100);
+    unsigned edge = sentence;
+    if (r < edge) {
+      b += ".!?"[rng.below(3)];
+    } else if (r < (edge += dots)) {
+      b += std::string(rng.between(1, 4), '.');
+    } else if (r < (edge += clause)) {
+      b += ",:;"[rng.below(3)];
+    } else if (r < (edge += space)) {
+      b += ' ';
+    } else if (r < (edge += otherWs)) {
+      b += " \t\n\r\f\v"[rng.below(6)];
+    } else if (r < edge + 5) {
+      b += rng.pick(kUtf8);
+    } else {
+      b += static_cast<char>('a' + rng.below(26));
+    }
+  }
+  b.resize(length);
+  return b;
+}
+
+TEST(TTSStreamingSplitProperty, TakePieceCutsAtTheRuleBreakAndLosesOnlyTrimmedWhitespace) {
+  using quorvel::extensions::sherpa::findSplitPoint;
+  using quorvel::extensions::sherpa::takePiece;
+  constexpr int kBuffers = 20000;
+  int cutCounts[4] = {0, 0, 0, 0};  // held, sentence/clause/space, whole
+  for (int i = 0; i < kBuffers; ++i) {
+    const uint64_t seed = kBaseSeed + 0x100000 + static_cast<uint64_t>(i);
+    Rng rng(seed);
+    const std::string original = randomBuffer(rng);
+    SCOPED_TRACE("seed " + std::to_string(seed) + ", buffer " + printable(original));
+
+    const std::size_t expected = referenceSplit(original);
+    ASSERT_EQ(findSplitPoint(original), expected);
+
+    std::string rest = original;
+    const std::string piece = takePiece(rest);
+    ASSERT_EQ(piece.size(), expected);
+    if (expected == 0) {
+      ASSERT_EQ(rest, original);
+      ++cutCounts[0];
+      continue;
+    }
+    ++cutCounts[expected == original.size() ? 2 : 1];
+    // piece + skipped + rest == original, skipped made of ' ', '\t', '\n'
+    // only, and the rest does not begin with one of those.
+    ASSERT_EQ(original.compare(0, piece.size(), piece), 0);
+    ASSERT_GE(original.size(), piece.size() + rest.size());
+    const std::size_t skippedLength = original.size() - piece.size() - rest.size();
+    ASSERT_EQ(original.compare(piece.size() + skippedLength, std::string::npos, rest), 0);
+    for (std::size_t k = piece.size(); k < piece.size() + skippedLength; ++k) {
+      ASSERT_TRUE(isTrimmed(original[k]));
+    }
+    if (!rest.empty()) {
+      ASSERT_FALSE(isTrimmed(rest[0]));
+    }
+    // A piece shorter than the buffer ends at a break character.
+    if (piece.size() < original.size()) {
+      const char end = piece.back();
+      ASSERT_NE(std::string(".!?,:; ").find(end), std::string::npos);
+    }
+  }
+  // The random buffers reach every outcome.
+  EXPECT_GT(cutCounts[0], kBuffers / 20);
+  EXPECT_GT(cutCounts[1], kBuffers / 20);
+  EXPECT_GT(cutCounts[2], kBuffers / 200);
+}
+
+// The invariant checker itself must reject what it is there to catch.
+TEST(TTSStreamingSplitProperty, TheSpellingCheckRejectsLostDoubledAndMisplacedText) {
+  std::string why;
+  EXPECT_TRUE(spellsText("ab. \n cd", {"ab."}, "cd", why));
+  EXPECT_TRUE(spellsText("ab. cd", {"ab."}, " cd", why));  // whitespace arriving after the cut stays
+  EXPECT_TRUE(spellsText("ab. cd", {"ab.", " cd"}, "", why));
+  EXPECT_FALSE(spellsText("ab. cd", {"ab."}, "d", why));            // lost
+  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "ab."}, " cd", why));   // doubled
+  EXPECT_FALSE(spellsText("ab. cd", {"ab"}, " cd", why));           // a non-whitespace byte skipped
+  EXPECT_FALSE(spellsText("ab.\r cd", {"ab."}, "cd", why));         // '\r' is not trimmed
+  EXPECT_FALSE(spellsText(" ab. cd", {"ab."}, "cd", why));          // nothing is trimmed before the first piece
+  EXPECT_FALSE(spellsText("ab. cd", {"cd"}, "", why));              // out of order
+  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "cd"}, "cd", why));     // rest doubled
+}
+
+}  // namespace
