@@ -1,0 +1,135 @@
+#include "BenchSupport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "models/ModelPaths.h"
+
+namespace bench {
+
+Block::Block(int rate, unsigned channels, unsigned frames)
+    : frames_(frames), storage_(channels, std::vector<float>(frames, 0.0f)) {
+  std::vector<float*> pointers;
+  for (auto& c : storage_) pointers.push_back(c.data());
+  buffer_ = quorvel::AudioBuffer<float>(channels, frames, true, rate, pointers.data());
+  bus_.setBuffer(&buffer_);
+}
+
+DirectVoice::DirectVoice() {
+  using namespace quorvel::extensions::sherpa;
+  model = defaultTTSModelPath("en");
+  tokens = defaultTTSTokensPath("en");
+  dataDir = defaultTTSDataDirPath("en");
+  std::memset(&config, 0, sizeof config);
+  config.model.vits.model = model.c_str();
+  config.model.vits.tokens = tokens.c_str();
+  config.model.vits.data_dir = dataDir.c_str();
+  tts = SherpaOnnxCreateOfflineTts(&config);
+}
+
+DirectVoice::~DirectVoice() {
+  if (tts != nullptr) SherpaOnnxDestroyOfflineTts(tts);
+}
+
+std::vector<float> DirectVoice::generate(const std::string& text) const {
+  const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), 0, 1.0f);
+  if (audio == nullptr) return {};
+  std::vector<float> samples(audio->samples, audio->samples + audio->n);
+  SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
+  return samples;
+}
+
+std::vector<float> readWav(const std::string& path, int* rate) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<float> out;
+  if (data.size() < 12 || std::memcmp(data.data(), "RIFF", 4) != 0) return out;
+  std::size_t p = 12;
+  int channels = 1, bits = 16;
+  while (p + 8 <= data.size()) {
+    uint32_t size = 0;
+    std::memcpy(&size, data.data() + p + 4, 4);
+    const char* id = data.data() + p;
+    const char* body = data.data() + p + 8;
+    if (std::memcmp(id, "fmt ", 4) == 0) {
+      uint16_t ch = 0, bps = 0;
+      uint32_t sr = 0;
+      std::memcpy(&ch, body + 2, 2);
+      std::memcpy(&sr, body + 4, 4);
+      std::memcpy(&bps, body + 14, 2);
+      channels = ch;
+      bits = bps;
+      if (rate != nullptr) *rate = static_cast<int>(sr);
+    } else if (std::memcmp(id, "data", 4) == 0 && bits == 16) {
+      const std::size_t n = std::min<std::size_t>(size, data.size() - p - 8) / 2 / channels;
+      for (std::size_t i = 0; i < n; ++i) {
+        int16_t s = 0;
+        std::memcpy(&s, body + 2 * i * channels, 2);
+        out.push_back(static_cast<float>(s) / 32768.0f);
+      }
+      return out;
+    }
+    p += 8 + size + (size & 1);
+  }
+  return out;
+}
+
+std::string testdataDir() {
+  return (quorvel::extensions::sherpa::executableDirectory() / "testdata").string();
+}
+
+long residentKiB() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) {
+      std::istringstream fields(line.substr(6));
+      long kib = 0;
+      fields >> kib;
+      return kib;
+    }
+  }
+  return -1;
+}
+
+std::string wordsText(int words) {
+  static const char* list[] = {"the",   "morning", "train", "left",  "the",    "station", "on",   "time",
+                               "and",   "carried", "many",  "quiet", "people", "towards", "the",  "old",
+                               "city",  "where",   "they",  "would", "work",   "until",   "late", "evening",
+                               "before", "going",  "home",  "again", "by",     "bus"};
+  std::string text;
+  for (int i = 0; i < words; ++i) {
+    if (i > 0) text += ' ';
+    std::string w = list[i % 30];
+    if (i == 0) w[0] = static_cast<char>(w[0] - 'a' + 'A');
+    text += w;
+  }
+  return text + ".";
+}
+
+std::string longText() {
+  std::string text;
+  for (int i = 0; i < 12; ++i) text += wordsText(30) + " ";
+  return text;
+}
+
+std::map<std::string, double>& values() {
+  static std::map<std::string, double> v;
+  return v;
+}
+void put(const std::string& name, double value) { values()[name] = value; }
+double get(const std::string& name, double fallback) {
+  auto it = values().find(name);
+  return it == values().end() ? fallback : it->second;
+}
+
+double median(std::vector<double> v) {
+  if (v.empty()) return 0;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+}  // namespace bench

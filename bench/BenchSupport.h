@@ -1,0 +1,70 @@
+// Shared pieces of the benchmarks: owning audio blocks, the default voice
+// and recogniser files, a WAV reader, resident memory, and the store of
+// measured values that the tables are printed from.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+
+#include "engine/SherpaOnnxCApi.h"
+
+namespace bench {
+
+// A block of non-interleaved audio that owns its samples.
+class Block {
+ public:
+  Block(int rate, unsigned channels, unsigned frames);
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+  quorvel::AudioBus& bus() { return bus_; }
+  quorvel::AudioBuffer<float>& buffer() { return buffer_; }
+  float* channel(unsigned c) { return storage_[c].data(); }
+  unsigned frames() const { return frames_; }
+
+ private:
+  unsigned frames_;
+  std::vector<std::vector<float>> storage_;
+  quorvel::AudioBuffer<float> buffer_;
+  quorvel::AudioBus bus_;
+};
+
+// The engine configured exactly as the node configures it for the default
+// English voice. The strings live as long as the object.
+struct DirectVoice {
+  DirectVoice();
+  ~DirectVoice();
+  DirectVoice(const DirectVoice&) = delete;
+  DirectVoice& operator=(const DirectVoice&) = delete;
+  std::vector<float> generate(const std::string& text) const;
+  std::string model, tokens, dataDir;
+  SherpaOnnxOfflineTtsConfig config{};
+  const SherpaOnnxOfflineTts* tts = nullptr;
+};
+
+// Mono 16-bit PCM WAV samples as floats; empty when unreadable.
+std::vector<float> readWav(const std::string& path, int* rate);
+// Folder holding the recogniser's test audio, beside the executable.
+std::string testdataDir();
+
+// VmRSS of this process in KiB.
+long residentKiB();
+
+// A text of `words` words built from a fixed word list.
+std::string wordsText(int words);
+// About 90 s of speech worth of text for the long playing item.
+std::string longText();
+
+// Values measured during the run, by name; tables read them at the end.
+std::map<std::string, double>& values();
+void put(const std::string& name, double value);
+double get(const std::string& name, double fallback = -1);
+
+// Median of a copy of `v`.
+double median(std::vector<double> v);
+
+}  // namespace bench

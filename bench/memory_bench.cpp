@@ -1,0 +1,70 @@
+// Resident memory of a process that speaks short texts with the
+// demonstration voice and plays each to its end (48000 Hz stereo, 480-frame
+// blocks through the resampler): VmRSS after 200 and after 2000 syntheses.
+// For comparison, the same texts through the engine alone (generate and
+// destroy, no node, no playback) in the same kind of process.
+// Usage: qs_bench_memory [node|engine] [count]. Prints one markdown table
+// row: what ran, VmRSS at start, after count/10 and after count syntheses,
+// the ratio, the goal, and the wall time.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include <quorvel/Logger.h>
+
+#include "BenchSupport.h"
+#include "tts/SherpaTTSNode.h"
+
+using namespace quorvel;
+using namespace quorvel::extensions::sherpa;
+
+int main(int argc, char** argv) {
+  Logger::setLevel(LogLevel::Warning);
+  const bool engineOnly = argc > 1 && std::string(argv[1]) == "engine";
+  const int total = argc > 2 ? std::stoi(argv[2]) : 2000;
+  const int early = total / 10;
+  const char* texts[] = {"Hello there.", "Good morning.", "See you soon.", "Thank you very much.",
+                         "Yes.", "It is raining today.", "Number seven.", "Turn left."};
+  long startKiB = 0, earlyKiB = 0, lateKiB = 0;
+  long blocks = 0;
+  double seconds = 0;
+  if (engineOnly) {
+    bench::DirectVoice voice;
+    startKiB = bench::residentKiB();
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 1; i <= total; ++i) {
+      const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(voice.tts, texts[i % 8], 0, 1.0f);
+      SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
+      if (i == early) earlyKiB = bench::residentKiB();
+    }
+    lateKiB = bench::residentKiB();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  } else {
+    SherpaTTSNode node{QVAnyMap{}};
+    std::atomic<bool> finished{false};
+    node.addListener("finished", [&](const std::string&, const QVAny&) { finished.store(true); });
+    AudioBusFormat format{48000, 2};
+    node.setBusFormat(format);
+    bench::Block block(48000, 2, 480);
+    startKiB = bench::residentKiB();
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 1; i <= total; ++i) {
+      finished.store(false);
+      node.synthesize(std::string(texts[i % 8]));
+      for (int b = 0; b < 5000 && !finished.load(); ++b, ++blocks) node.produce(block.bus());
+      if (i == early) earlyKiB = bench::residentKiB();
+    }
+    lateKiB = bench::residentKiB();
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  const double ratio = static_cast<double>(lateKiB) / static_cast<double>(earlyKiB);
+  std::printf("| %s | %d / %d | %.1f MiB | %.1f MiB | %.1f MiB | %.4f | %s | %.1f s |\n",
+              engineOnly ? "engine alone: generate + destroy" :
+                           "node: synthesize + play to the end (48000 Hz stereo, 480-frame blocks)",
+              early, total, startKiB / 1024.0, earlyKiB / 1024.0, lateKiB / 1024.0, ratio,
+              std::abs(ratio - 1.0) <= 0.05 ? "met" : "missed", seconds);
+  (void)blocks;
+  return 0;
+}

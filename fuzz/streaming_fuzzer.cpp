@@ -1,0 +1,307 @@
+// libFuzzer target for the streaming text buffer of the speech synthesis
+// node, driven against the engine test double.
+//
+// The input is decoded into a run of operations on one fresh node:
+//   byte 0      samples per generated item: byte * 2 (0 .. 510)
+//   byte 1      block size: one of 16, 32, 64, 128, 160, 256, 480, 512 frames
+//   then, per operation, an opcode byte `op` (kind = op % 8, arg = op / 8):
+//     0-3  append a token of `arg` bytes (0 .. 31) taken from the input
+//     4    append a token whose length is the next byte (0 .. 255)
+//     5    append a final token of `arg` bytes
+//     6    render `arg` + 1 blocks
+//     7    clear the buffer
+// NUL bytes of tokens become spaces (the engine double records C strings).
+//
+// After every operation the texts handed to the engine, the number of
+// "finished" events and the buffer are compared with a reference model of
+// the cut rules and of playback; at every clear and at the end, the pieces
+// and the buffer must spell the tokens with only runs of ' ', '\t', '\n'
+// after cuts left out. Any difference aborts.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+#include <quorvel/Logger.h>
+#include <quorvel/QVAny.h>
+
+#include "fake_engine/FakeEngine.h"
+#include "tts/SherpaTTSNode.h"
+#include "tts/TTSInternals.h"
+
+namespace {
+
+using quorvel::AudioBuffer;
+using quorvel::AudioBus;
+using quorvel::QVAny;
+using quorvel::QVAnyMap;
+using quorvel::extensions::sherpa::SherpaTTSNode;
+
+bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+std::string withoutAsterisks(const std::string& s) {
+  std::string out;
+  for (char c : s)
+    if (c != '*') out += c;
+  return out;
+}
+
+// Cut length: the last sentence end that is not a dot next to another dot
+// (buffer of 50 bytes or more), else the last clause break (80 or more), else
+// the last space or the whole buffer (150 or more), else 0.
+std::size_t referenceSplit(const std::string& b) {
+  const std::size_t length = b.size();
+  auto dotInRun = [&](std::size_t p) {
+    return b[p] == '.' && ((p > 0 && b[p - 1] == '.') || (p + 1 < length && b[p + 1] == '.'));
+  };
+  std::size_t last = 0;
+  if (length >= 50) {
+    for (std::size_t p = 0; p < length; ++p)
+      if ((b[p] == '.' || b[p] == '!' || b[p] == '?') && !dotInRun(p)) last = p + 1;
+    if (last != 0) return last;
+  }
+  if (length >= 80) {
+    for (std::size_t p = 0; p < length; ++p)
+      if (b[p] == ',' || b[p] == ':' || b[p] == ';') last = p + 1;
+    if (last != 0) return last;
+  }
+  if (length < 150) return 0;
+  for (std::size_t p = 0; p < length; ++p)
+    if (b[p] == ' ') last = p + 1;
+  return last != 0 ? last : length;
+}
+
+std::string referenceTake(std::string& buffer) {
+  const std::size_t n = referenceSplit(buffer);
+  if (n == 0) return {};
+  std::string piece = buffer.substr(0, n);
+  std::size_t restStart = n;
+  while (restStart < buffer.size() && isTrimmed(buffer[restStart])) ++restStart;
+  buffer.erase(0, restStart);
+  return piece;
+}
+
+class ReferenceModel {
+ public:
+  ReferenceModel(int64_t samplesPerItem, int64_t blockFrames)
+      : samplesPerItem_(samplesPerItem), blockFrames_(blockFrames) {}
+
+  void append(const std::string& token, bool isFinal) {
+    buffer += token;
+    const bool playing = current_ >= 0 && !items_[current_].complete;
+    std::string text;
+    if (isFinal) {
+      text.swap(buffer);
+    } else if (!playing) {
+      text = referenceTake(buffer);
+    }
+    if (!text.empty()) synthesize(text);
+  }
+
+  void clear() { buffer.clear(); }
+
+  void renderBlock() {
+    if (current_ >= 0 && items_[current_].complete) {
+      current_ = -1;
+      ++finished;
+      if (!buffer.empty()) {
+        const std::string text = referenceTake(buffer);
+        if (!text.empty()) synthesize(text);
+      }
+    }
+    if (next_ != current_ && !(next_ >= 0 && items_[next_].complete)) {
+      if (current_ >= 0) readBlock(items_[current_]);
+      current_ = next_;
+    }
+    if (current_ >= 0) readBlock(items_[current_]);
+  }
+
+  std::vector<std::string> pieces;  // as cut, '*' still in them
+  std::string buffer;
+  int finished = 0;
+
+ private:
+  struct Item {
+    int64_t samples;
+    int64_t read = 0;
+    bool complete = false;
+  };
+
+  void synthesize(const std::string& text) {
+    pieces.push_back(text);
+    items_.push_back(Item{samplesPerItem_});
+    next_ = static_cast<long>(items_.size()) - 1;
+  }
+
+  void readBlock(Item& item) const {
+    item.read += std::min(item.samples - item.read, blockFrames_);
+    if (item.read >= item.samples) item.complete = true;
+  }
+
+  int64_t samplesPerItem_;
+  int64_t blockFrames_;
+  std::vector<Item> items_;
+  long current_ = -1;
+  long next_ = -1;
+};
+
+// Pieces then rest spell text, leaving out at most a run of ' ', '\t', '\n'
+// right after each piece (every choice of run length is tried).
+bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest) {
+  std::set<std::size_t> starts{0};
+  for (const std::string& piece : pieces) {
+    std::set<std::size_t> ends;
+    for (std::size_t s : starts)
+      if (s + piece.size() <= text.size() && text.compare(s, piece.size(), piece) == 0) ends.insert(s + piece.size());
+    if (ends.empty()) return false;
+    starts.clear();
+    for (std::size_t e : ends) {
+      std::size_t p = e;
+      starts.insert(p);
+      while (p < text.size() && isTrimmed(text[p])) starts.insert(++p);
+    }
+  }
+  for (std::size_t s : starts)
+    if (text.size() - s == rest.size() && text.compare(s, rest.size(), rest) == 0) return true;
+  return false;
+}
+
+[[noreturn]] void violation(const char* what, std::size_t operation) {
+  std::fprintf(stderr, "streaming_fuzzer: %s (operation %zu)\n", what, operation);
+  std::abort();
+}
+
+class Input {
+ public:
+  Input(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  bool empty() const { return pos_ >= size_; }
+  uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+  std::string bytes(std::size_t n) {
+    std::string s;
+    while (n-- > 0 && pos_ < size_) {
+      const char c = static_cast<char>(data_[pos_++]);
+      s += c == '\0' ? ' ' : c;
+    }
+    return s;
+  }
+
+ private:
+  const uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// One mono output block at the voice's rate.
+class Block {
+ public:
+  explicit Block(unsigned frames) : samples_(frames, 0.0f) {
+    pointers_[0] = samples_.data();
+    buffer_ = AudioBuffer<float>(1, frames, false, 16000, pointers_);
+    bus_.setBuffer(&buffer_);
+  }
+  AudioBus& bus() { return bus_; }
+
+ private:
+  std::vector<float> samples_;
+  float* pointers_[AudioBuffer<float>::kMaxChannels] = {};
+  AudioBuffer<float> buffer_;
+  AudioBus bus_;
+};
+
+std::string nodeBuffer(SherpaTTSNode& node) {
+  auto& in = node.internalsForTesting();
+  std::lock_guard<std::mutex> lock(in.streamingMutex);
+  return in.streamingBuffer;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  quorvel::Logger::setLevel(quorvel::LogLevel::None);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  Input input(data, size);
+  static const unsigned kBlockFrames[] = {16, 32, 64, 128, 160, 256, 480, 512};
+  const int32_t samplesPerItem = static_cast<int32_t>(input.byte()) * 2;
+  const unsigned blockFrames = kBlockFrames[input.byte() % 8];
+
+  fake_engine::reset();
+  fake_engine::knobs().samplesPerText = samplesPerItem;
+  std::vector<std::string> generated;
+  {
+    SherpaTTSNode node(QVAnyMap{});
+    // The double creates a voice from any paths.
+    if (node.internalsForTesting().tts == nullptr) node.loadModel("voice.onnx", "tokens.txt", "espeak-ng-data");
+    if (node.internalsForTesting().tts == nullptr) violation("no voice loaded", 0);
+    int finishedEvents = 0;
+    const uint64_t listener =
+        node.addListener("finished", [&finishedEvents](const std::string&, const QVAny&) { ++finishedEvents; });
+    Block block(blockFrames);
+    ReferenceModel model(samplesPerItem, blockFrames);
+
+    std::string segmentText;  // tokens since the last clear
+    std::size_t segmentFirstPiece = 0;
+    auto checkSegment = [&](std::size_t operation) {
+      std::vector<std::string> pieces;
+      for (std::size_t i = segmentFirstPiece; i < generated.size(); ++i) pieces.push_back(generated[i]);
+      if (!spellsText(withoutAsterisks(segmentText), pieces, withoutAsterisks(nodeBuffer(node))))
+        violation("pieces and buffer do not spell the tokens", operation);
+    };
+
+    for (std::size_t operation = 0; !input.empty(); ++operation) {
+      const uint8_t op = input.byte();
+      const unsigned arg = op / 8;
+      switch (op % 8) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5: {
+          const std::size_t length = op % 8 == 4 ? input.byte() : arg;
+          const std::string token = input.bytes(length);
+          const bool isFinal = op % 8 == 5;
+          node.appendStreamingText(token, isFinal);
+          model.append(token, isFinal);
+          segmentText += token;
+          break;
+        }
+        case 6:
+          for (unsigned b = 0; b <= arg; ++b) {
+            node.produce(block.bus());
+            model.renderBlock();
+          }
+          break;
+        default:
+          checkSegment(operation);
+          node.clearStreamingBuffer();
+          model.clear();
+          segmentText.clear();
+          segmentFirstPiece = generated.size();
+          break;
+      }
+
+      if (static_cast<std::size_t>(fake_engine::calls().generate.load()) != generated.size())
+        generated = fake_engine::generatedTexts();
+      if (generated.size() != model.pieces.size()) violation("wrong number of texts handed to the engine", operation);
+      for (std::size_t i = 0; i < generated.size(); ++i)
+        if (generated[i] != withoutAsterisks(model.pieces[i])) violation("wrong text handed to the engine", operation);
+      if (finishedEvents != model.finished) violation("wrong number of \"finished\" events", operation);
+      if (nodeBuffer(node) != model.buffer) violation("wrong buffer content", operation);
+    }
+    checkSegment(SIZE_MAX);
+    node.removeListener(listener);
+  }
+  fake_engine::reset();
+  return 0;
+}
