@@ -26,6 +26,7 @@ namespace {
 // the median of the repetitions for repeated benchmarks.
 class RecordingReporter : public benchmark::ConsoleReporter {
  public:
+  RecordingReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;

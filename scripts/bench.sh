@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Configures the "bench" build (Release, benchmarks on, tests off), builds the
+# two benchmark programs and runs them. Prints the Google Benchmark output and
+# then the result tables in markdown; the tables also go to
+# build/bench/results.md. Takes about a minute on a 2-core machine.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+build="$root/build/bench"
+results="$build/results.md"
+
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target qs_bench qs_bench_memory
+
+bin="$build/bench"
+"$bin/qs_bench" --benchmark_display_aggregates_only=true --benchmark_color=false --results="$results"
+
+memory_table="$(
+  echo "| Run | Syntheses (early / late) | VmRSS at start (voice loaded) | VmRSS early | VmRSS late | Ratio late/early | Goal (within 5%) | Time |"
+  echo "|---|---|---|---|---|---|---|---|"
+  "$bin/qs_bench_memory" node 2000
+  "$bin/qs_bench_memory" engine 2000
+)"
+{
+  echo
+  echo "## 6. Memory (demonstration voice, short texts, each run in a process of its own)"
+  echo
+  echo "$memory_table"
+} | tee -a "$results"
+echo
+echo "Tables written to $results"
