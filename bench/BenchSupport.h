@@ -67,4 +67,27 @@ double get(const std::string& name, double fallback = -1);
 // Median of a copy of `v`.
 double median(std::vector<double> v);
 
+// Times the node and the direct engine path in alternating order, once per
+// benchmark iteration, so drift on a shared machine hits both alike. Each
+// callable returns its own elapsed seconds; the node's is the iteration time.
+template <typename State, typename RunNode, typename RunDirect>
+void timeAlternatingPairs(State& state, RunNode runNode, RunDirect runDirect, std::vector<double>& nodeTimes,
+                          std::vector<double>& directTimes) {
+  bool nodeFirst = true;
+  for (auto _ : state) {
+    double n = 0, d = 0;
+    if (nodeFirst) {
+      n = runNode();
+      d = runDirect();
+    } else {
+      d = runDirect();
+      n = runNode();
+    }
+    nodeFirst = !nodeFirst;
+    nodeTimes.push_back(n);
+    directTimes.push_back(d);
+    state.SetIterationTime(n);
+  }
+}
+
 }  // namespace bench

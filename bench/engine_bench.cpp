@@ -40,21 +40,7 @@ void BM_Synthesize30Words(benchmark::State& state) {
   runNode();  // warm-up of both engines
   runDirect();
   std::vector<double> nodeTimes, directTimes;
-  bool nodeFirst = true;
-  for (auto _ : state) {
-    double n = 0, d = 0;
-    if (nodeFirst) {
-      n = runNode();
-      d = runDirect();
-    } else {
-      d = runDirect();
-      n = runNode();
-    }
-    nodeFirst = !nodeFirst;
-    nodeTimes.push_back(n);
-    directTimes.push_back(d);
-    state.SetIterationTime(n);
-  }
+  bench::timeAlternatingPairs(state, runNode, runDirect, nodeTimes, directTimes);
   const double nodeMedian = bench::median(nodeTimes);
   const double directMedian = bench::median(directTimes);
   double nodeSum = 0, directSum = 0;

@@ -133,21 +133,7 @@ void BM_SttProcessAudio10s(benchmark::State& state) {
     return seconds(t0, std::chrono::steady_clock::now());
   };
   std::vector<double> nodeTimes, directTimes;
-  bool nodeFirst = true;
-  for (auto _ : state) {
-    double n = 0, d = 0;
-    if (nodeFirst) {
-      n = runNode();
-      d = runDirect();
-    } else {
-      d = runDirect();
-      n = runNode();
-    }
-    nodeFirst = !nodeFirst;
-    nodeTimes.push_back(n);
-    directTimes.push_back(d);
-    state.SetIterationTime(n);
-  }
+  bench::timeAlternatingPairs(state, runNode, runDirect, nodeTimes, directTimes);
   state.counters["direct_ms"] = bench::median(directTimes) * 1e3;
   state.counters["node_ms"] = bench::median(nodeTimes) * 1e3;
   bench::put("stt/node_median_ms", bench::median(nodeTimes) * 1e3);

@@ -33,6 +33,7 @@
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
+#include "tts/StreamingReference.h"
 #include "tts/SherpaTTSNode.h"
 #include "tts/TTSInternals.h"
 
@@ -43,135 +44,7 @@ using quorvel::AudioBus;
 using quorvel::QVAny;
 using quorvel::QVAnyMap;
 using quorvel::extensions::sherpa::SherpaTTSNode;
-
-bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-std::string withoutAsterisks(const std::string& s) {
-  std::string out;
-  for (char c : s)
-    if (c != '*') out += c;
-  return out;
-}
-
-// Cut length: the last sentence end that is not a dot next to another dot
-// (buffer of 50 bytes or more), else the last clause break (80 or more), else
-// the last space or the whole buffer (150 or more), else 0.
-std::size_t referenceSplit(const std::string& b) {
-  const std::size_t length = b.size();
-  auto dotInRun = [&](std::size_t p) {
-    return b[p] == '.' && ((p > 0 && b[p - 1] == '.') || (p + 1 < length && b[p + 1] == '.'));
-  };
-  std::size_t last = 0;
-  if (length >= 50) {
-    for (std::size_t p = 0; p < length; ++p)
-      if ((b[p] == '.' || b[p] == '!' || b[p] == '?') && !dotInRun(p)) last = p + 1;
-    if (last != 0) return last;
-  }
-  if (length >= 80) {
-    for (std::size_t p = 0; p < length; ++p)
-      if (b[p] == ',' || b[p] == ':' || b[p] == ';') last = p + 1;
-    if (last != 0) return last;
-  }
-  if (length < 150) return 0;
-  for (std::size_t p = 0; p < length; ++p)
-    if (b[p] == ' ') last = p + 1;
-  return last != 0 ? last : length;
-}
-
-std::string referenceTake(std::string& buffer) {
-  const std::size_t n = referenceSplit(buffer);
-  if (n == 0) return {};
-  std::string piece = buffer.substr(0, n);
-  std::size_t restStart = n;
-  while (restStart < buffer.size() && isTrimmed(buffer[restStart])) ++restStart;
-  buffer.erase(0, restStart);
-  return piece;
-}
-
-class ReferenceModel {
- public:
-  ReferenceModel(int64_t samplesPerItem, int64_t blockFrames)
-      : samplesPerItem_(samplesPerItem), blockFrames_(blockFrames) {}
-
-  void append(const std::string& token, bool isFinal) {
-    buffer += token;
-    const bool playing = current_ >= 0 && !items_[current_].complete;
-    std::string text;
-    if (isFinal) {
-      text.swap(buffer);
-    } else if (!playing) {
-      text = referenceTake(buffer);
-    }
-    if (!text.empty()) synthesize(text);
-  }
-
-  void clear() { buffer.clear(); }
-
-  void renderBlock() {
-    if (current_ >= 0 && items_[current_].complete) {
-      current_ = -1;
-      ++finished;
-      if (!buffer.empty()) {
-        const std::string text = referenceTake(buffer);
-        if (!text.empty()) synthesize(text);
-      }
-    }
-    if (next_ != current_ && !(next_ >= 0 && items_[next_].complete)) {
-      if (current_ >= 0) readBlock(items_[current_]);
-      current_ = next_;
-    }
-    if (current_ >= 0) readBlock(items_[current_]);
-  }
-
-  std::vector<std::string> pieces;  // as cut, '*' still in them
-  std::string buffer;
-  int finished = 0;
-
- private:
-  struct Item {
-    int64_t samples;
-    int64_t read = 0;
-    bool complete = false;
-  };
-
-  void synthesize(const std::string& text) {
-    pieces.push_back(text);
-    items_.push_back(Item{samplesPerItem_});
-    next_ = static_cast<long>(items_.size()) - 1;
-  }
-
-  void readBlock(Item& item) const {
-    item.read += std::min(item.samples - item.read, blockFrames_);
-    if (item.read >= item.samples) item.complete = true;
-  }
-
-  int64_t samplesPerItem_;
-  int64_t blockFrames_;
-  std::vector<Item> items_;
-  long current_ = -1;
-  long next_ = -1;
-};
-
-// Pieces then rest spell text, leaving out at most a run of ' ', '\t', '\n'
-// right after each piece (every choice of run length is tried).
-bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest) {
-  std::set<std::size_t> starts{0};
-  for (const std::string& piece : pieces) {
-    std::set<std::size_t> ends;
-    for (std::size_t s : starts)
-      if (s + piece.size() <= text.size() && text.compare(s, piece.size(), piece) == 0) ends.insert(s + piece.size());
-    if (ends.empty()) return false;
-    starts.clear();
-    for (std::size_t e : ends) {
-      std::size_t p = e;
-      starts.insert(p);
-      while (p < text.size() && isTrimmed(text[p])) starts.insert(++p);
-    }
-  }
-  for (std::size_t s : starts)
-    if (text.size() - s == rest.size() && text.compare(s, rest.size(), rest) == 0) return true;
-  return false;
-}
+using namespace streaming_reference;
 
 [[noreturn]] void violation(const char* what, std::size_t operation) {
   std::fprintf(stderr, "streaming_fuzzer: %s (operation %zu)\n", what, operation);

@@ -48,9 +48,9 @@ def save_model(model, path):
 def make_voices(files_dir):
     espeak = voice.Espeak()
     with tempfile.TemporaryDirectory() as work:
-        for spec in VOICES:
-            snippets = voice.collect_snippets(espeak, spec["espeak_voices"],
-                                              spec["fallback_voices"], work)
+        for voice_def in VOICES:
+            snippets = voice.collect_snippets(espeak, voice_def["espeak_voices"],
+                                              voice_def["fallback_voices"], work)
             symbols = voice.build_symbols(snippets)
             table, offsets, lengths = voice.build_table(symbols, snippets)
             meta = {
@@ -58,14 +58,14 @@ def make_voices(files_dir):
                 "n_speakers": 1,
                 "comment": "piper-style demonstration voice built from espeak-ng phoneme snippets",
             }
-            meta.update(spec["metadata"])
+            meta.update(voice_def["metadata"])
             model = voice.build_model(table, offsets, lengths, meta)
-            out = os.path.join(files_dir, spec["dir"])
+            out = os.path.join(files_dir, voice_def["dir"])
             os.makedirs(out, exist_ok=True)
-            save_model(model, os.path.join(out, spec["stem"] + ".onnx"))
+            save_model(model, os.path.join(out, voice_def["stem"] + ".onnx"))
             write_text(os.path.join(out, "tokens.txt"), voice.tokens_text(symbols))
             print("voice %s: %d tokens, %d with audio, table %d samples" % (
-                spec["stem"], len(symbols), int((lengths > 0).sum()), len(table)))
+                voice_def["stem"], len(symbols), int((lengths > 0).sum()), len(table)))
 
 
 def make_recogniser(files_dir, work_dir, test_dir):

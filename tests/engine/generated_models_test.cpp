@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/SherpaOnnxCApi.h"
+#include "support/KnownAudio.h"
 
 namespace {
 
@@ -240,67 +241,9 @@ std::optional<std::string> recognise(const SherpaOnnxOnlineRecognizer* recognize
   }
 }
 
-struct Wav {
-  int rate = 0;
-  int channels = 0;
-  std::vector<float> samples;
-};
+using known_audio::readWav;
 
-uint32_t le32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-// Minimal RIFF/WAVE reader for 16-bit PCM.
-std::optional<Wav> readWav(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0)
-    return std::nullopt;
-  Wav wav;
-  int bits = 0;
-  bool haveData = false;
-  size_t pos = 12;
-  while (pos + 8 <= b.size()) {
-    const uint32_t size = le32(&b[pos + 4]);
-    const size_t body = pos + 8;
-    if (size > b.size() - body) return std::nullopt;
-    if (std::memcmp(&b[pos], "fmt ", 4) == 0 && size >= 16) {
-      if (le16(&b[body]) != 1) return std::nullopt;
-      wav.channels = le16(&b[body + 2]);
-      wav.rate = static_cast<int>(le32(&b[body + 4]));
-      bits = le16(&b[body + 14]);
-    } else if (std::memcmp(&b[pos], "data", 4) == 0) {
-      if (bits != 16 || wav.channels != 1) return std::nullopt;
-      for (size_t k = 0; k + 1 < size; k += 2) {
-        wav.samples.push_back(static_cast<int16_t>(le16(&b[body + k])) / 32768.0f);
-      }
-      haveData = true;
-    }
-    pos = body + size + (size & 1);
-  }
-  if (!haveData) return std::nullopt;
-  return wav;
-}
-
-struct KnownAudio {
-  std::string file;
-  std::string text;
-  int rate;
-};
-
-std::vector<KnownAudio> readManifest() {
-  std::ifstream in(testdataDir() / "manifest.json");
-  std::vector<KnownAudio> out;
-  if (!in) return out;
-  const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
-  if (j.is_discarded() || !j.contains("wavs")) return out;
-  for (const auto& e : j["wavs"]) {
-    out.push_back({e.at("file").get<std::string>(), e.at("text").get<std::string>(),
-                   e.at("sample_rate").get<int>()});
-  }
-  return out;
-}
+std::vector<known_audio::KnownAudio> readManifest() { return known_audio::readKnownAudio(testdataDir()); }
 
 TEST(GeneratedRecogniser, ManifestListsKnownAudioAtBothRates) {
   const auto known = readManifest();

@@ -25,6 +25,8 @@
 
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
+#include "stt/SttTestFiles.h"
+#include "support/KnownAudio.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -44,77 +46,9 @@ bool modelFilesPresent() {
   GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, " \
                   "testdata/); run scripts/models/generate.sh"
 
-uint32_t le32(const unsigned char* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+using known_audio::KnownAudio;
 
-struct Wav {
-  int rate = 0;
-  std::vector<float> samples;
-};
-
-// Mono RIFF/WAVE, 16-bit PCM or 32-bit float.
-std::optional<Wav> readWav(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (b.size() < 12 || std::memcmp(b.data(), "RIFF", 4) != 0 || std::memcmp(b.data() + 8, "WAVE", 4) != 0) {
-    return std::nullopt;
-  }
-  Wav wav;
-  int format = 0, channels = 0, bits = 0;
-  bool haveData = false;
-  for (size_t pos = 12; pos + 8 <= b.size();) {
-    const uint32_t size = le32(&b[pos + 4]);
-    const size_t body = pos + 8;
-    if (size > b.size() - body) return std::nullopt;
-    if (std::memcmp(&b[pos], "fmt ", 4) == 0 && size >= 16) {
-      format = le16(&b[body]);
-      channels = le16(&b[body + 2]);
-      wav.rate = static_cast<int>(le32(&b[body + 4]));
-      bits = le16(&b[body + 14]);
-    } else if (std::memcmp(&b[pos], "data", 4) == 0) {
-      if (channels != 1) return std::nullopt;
-      if (format == 1 && bits == 16) {
-        for (size_t k = 0; k + 1 < size; k += 2) {
-          wav.samples.push_back(static_cast<int16_t>(le16(&b[body + k])) / 32768.0f);
-        }
-      } else if (format == 3 && bits == 32) {
-        for (size_t k = 0; k + 3 < size; k += 4) {
-          float v;
-          std::memcpy(&v, &b[body + k], 4);
-          wav.samples.push_back(v);
-        }
-      } else {
-        return std::nullopt;
-      }
-      haveData = true;
-    }
-    pos = body + size + (size & 1);
-  }
-  if (!haveData) return std::nullopt;
-  return wav;
-}
-
-struct KnownAudio {
-  std::string file;
-  std::string text;
-  int rate = 0;
-  Wav wav;
-};
-
-std::vector<KnownAudio> knownAudio() {
-  std::ifstream in(testdataDir() / "manifest.json");
-  std::vector<KnownAudio> out;
-  const nlohmann::json j = nlohmann::json::parse(in, nullptr, false);
-  if (j.is_discarded() || !j.contains("wavs")) return out;
-  for (const auto& e : j["wavs"]) {
-    KnownAudio k{e.at("file").get<std::string>(), e.at("text").get<std::string>(), e.at("sample_rate").get<int>(), {}};
-    if (auto wav = readWav(testdataDir() / k.file)) k.wav = std::move(*wav);
-    out.push_back(std::move(k));
-  }
-  return out;
-}
+std::vector<KnownAudio> knownAudio() { return known_audio::readKnownAudio(testdataDir()); }
 
 std::optional<KnownAudio> knownAudioAt(int rate) {
   for (auto& k : knownAudio()) {
@@ -202,21 +136,7 @@ void expectChildSucceeds(Work work) {
   EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "stt_real_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using stt_test::TempDir;
 
 void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

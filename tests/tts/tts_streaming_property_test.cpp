@@ -20,9 +20,11 @@
 #include <quorvel/Logger.h>
 
 #include "TTSTestSupport.h"
+#include "StreamingReference.h"
 #include "tts/StreamingSplit.h"
 
 using namespace tts_test;
+using namespace streaming_reference;
 
 namespace {
 
@@ -43,159 +45,24 @@ class Rng {
   std::mt19937_64 engine_;
 };
 
-// ---- Brute-force reading of the cut rules ----
+// ---- The implementation-independent invariant, with a readable reason ----
 
-bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-// Length of the prefix to cut, scanning forwards and keeping the last match
-// of each rule (the node scans backwards; both must agree).
-std::size_t referenceSplit(const std::string& b) {
-  const std::size_t length = b.size();
-  auto dotInRun = [&](std::size_t p) {
-    return b[p] == '.' && ((p > 0 && b[p - 1] == '.') || (p + 1 < length && b[p + 1] == '.'));
-  };
-  std::size_t last = 0;
-  if (length >= 50) {
-    for (std::size_t p = 0; p < length; ++p)
-      if ((b[p] == '.' || b[p] == '!' || b[p] == '?') && !dotInRun(p)) last = p + 1;
-    if (last != 0) return last;
-  }
-  if (length >= 80) {
-    for (std::size_t p = 0; p < length; ++p)
-      if (b[p] == ',' || b[p] == ':' || b[p] == ';') last = p + 1;
-    if (last != 0) return last;
-  }
-  if (length < 150) return 0;
-  for (std::size_t p = 0; p < length; ++p)
-    if (b[p] == ' ') last = p + 1;
-  return last != 0 ? last : length;
-}
-
-std::string referenceTake(std::string& buffer) {
-  const std::size_t n = referenceSplit(buffer);
-  if (n == 0) return {};
-  std::string piece = buffer.substr(0, n);
-  std::size_t restStart = n;
-  while (restStart < buffer.size() && isTrimmed(buffer[restStart])) ++restStart;
-  buffer.erase(0, restStart);
-  return piece;
-}
-
-// ---- Reference model of the buffer and of playback ----
-
-// How often the situations the property is about came up, over all runs.
-struct ModelStats {
-  long cutsAtFinished = 0;
-  long cutsHeldWhilePlaying = 0;
-  long finalsWhilePlaying = 0;
-  long itemsCutOff = 0;
-};
-ModelStats stats;
-
-class ReferenceModel {
- public:
-  ReferenceModel(int64_t samplesPerItem, int64_t blockFrames)
-      : samplesPerItem_(samplesPerItem), blockFrames_(blockFrames) {}
-
-  void append(const std::string& token, bool isFinal) {
-    buffer += token;
-    const bool playing = current_ >= 0 && !items_[current_].complete;
-    std::string text;
-    if (playing && isFinal) ++stats.finalsWhilePlaying;
-    if (playing && !isFinal && referenceSplit(buffer) > 0) ++stats.cutsHeldWhilePlaying;
-    if (isFinal) {
-      text.swap(buffer);
-    } else if (!playing) {
-      text = referenceTake(buffer);
-    }
-    if (!text.empty()) synthesize(text);
-  }
-
-  void clear() { buffer.clear(); }
-
-  void renderBlock() {
-    if (current_ >= 0 && items_[current_].complete) {
-      current_ = -1;
-      ++finished;
-      if (!buffer.empty()) {
-        const std::string text = referenceTake(buffer);
-        if (!text.empty()) {
-          ++stats.cutsAtFinished;
-          synthesize(text);
-        }
-      }
-    }
-    if (next_ != current_ && !(next_ >= 0 && items_[next_].complete)) {
-      if (current_ >= 0) {
-        ++stats.itemsCutOff;
-        readBlock(items_[current_]);  // faded-out tail
-      }
-      current_ = next_;
-    }
-    if (current_ >= 0) readBlock(items_[current_]);
-  }
-
-  std::vector<std::string> pieces;  // texts handed to synthesis, in order
-  std::string buffer;
-  int finished = 0;
-
- private:
-  struct Item {
-    int64_t samples;
-    int64_t read = 0;
-    bool complete = false;
-  };
-
-  void synthesize(const std::string& text) {
-    pieces.push_back(text);
-    items_.push_back(Item{samplesPerItem_});
-    next_ = static_cast<long>(items_.size()) - 1;
-  }
-
-  void readBlock(Item& item) const {
-    item.read += std::min(item.samples - item.read, blockFrames_);
-    if (item.read >= item.samples) item.complete = true;
-  }
-
-  int64_t samplesPerItem_;
-  int64_t blockFrames_;
-  std::vector<Item> items_;
-  long current_ = -1;
-  long next_ = -1;
-};
-
-// ---- The implementation-independent invariant ----
-
-// True when `pieces` followed by `rest` spell `text` exactly, except that
-// right after each piece a run of ' ', '\t', '\n' bytes of `text` may be left
-// out. Every way of leaving such runs out is tried.
 bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest,
                 std::string& why) {
-  std::set<std::size_t> starts{0};
-  for (std::size_t i = 0; i < pieces.size(); ++i) {
-    const std::string& piece = pieces[i];
-    std::set<std::size_t> ends;
-    for (std::size_t s : starts)
-      if (s + piece.size() <= text.size() && text.compare(s, piece.size(), piece) == 0) ends.insert(s + piece.size());
-    if (ends.empty()) {
-      std::ostringstream out;
-      out << "piece " << i << " does not continue the text at any of " << starts.size() << " position(s) from "
-          << *starts.begin();
-      why = out.str();
-      return false;
-    }
-    starts.clear();
-    for (std::size_t e : ends) {
-      std::size_t p = e;
-      starts.insert(p);
-      while (p < text.size() && isTrimmed(text[p])) starts.insert(++p);
-    }
+  std::size_t failed = 0, firstStart = 0, startCount = 0;
+  if (streaming_reference::spellsText(text, pieces, rest, &failed, &firstStart, &startCount)) return true;
+  std::ostringstream out;
+  if (failed < pieces.size()) {
+    out << "piece " << failed << " does not continue the text at any of " << startCount << " position(s) from "
+        << firstStart;
+  } else {
+    out << "the buffer left over does not end the text";
   }
-  for (std::size_t s : starts)
-    if (text.size() - s == rest.size() && text.compare(s, rest.size(), rest) == 0) return true;
-  why = "the buffer left over does not end the text";
+  why = out.str();
   return false;
 }
+
+ModelStats stats;
 
 // ---- Random tokens ----
 
@@ -316,7 +183,7 @@ class TTSStreamingProperty : public ::testing::Test {
     }
     EventLog events(*node);
     Block block(1, blockFrames);
-    ReferenceModel model(samplesPerItem, blockFrames);
+    ReferenceModel model(samplesPerItem, blockFrames, &stats);
 
     std::ostringstream trace;
     trace << "samplesPerText=" << samplesPerItem << " blockFrames=" << blockFrames << "\n";
