@@ -5,7 +5,10 @@
 // destroy, no node, no playback) in the same kind of process.
 // Usage: qs_bench_memory [node|engine] [count]. Prints one markdown table
 // row: what ran, VmRSS at start, after count/10 and after count syntheses,
-// the ratio, the goal, and the wall time.
+// the ratio, the goal, the C heap in use at the same two points, and the
+// wall time.
+#include <malloc.h>
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -20,6 +23,17 @@
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
 
+namespace {
+
+// Bytes the C allocator has handed out and not taken back: separates live
+// heap from memory the allocator keeps for reuse.
+double heapInUseMiB() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / (1024.0 * 1024.0);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   Logger::setLevel(LogLevel::Warning);
   const bool engineOnly = argc > 1 && std::string(argv[1]) == "engine";
@@ -28,6 +42,7 @@ int main(int argc, char** argv) {
   const char* texts[] = {"Hello there.", "Good morning.", "See you soon.", "Thank you very much.",
                          "Yes.", "It is raining today.", "Number seven.", "Turn left."};
   long startKiB = 0, earlyKiB = 0, lateKiB = 0;
+  double earlyHeap = 0, lateHeap = 0;
   long blocks = 0;
   double seconds = 0;
   if (engineOnly) {
@@ -37,9 +52,13 @@ int main(int argc, char** argv) {
     for (int i = 1; i <= total; ++i) {
       const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(voice.tts, texts[i % 8], 0, 1.0f);
       SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-      if (i == early) earlyKiB = bench::residentKiB();
+      if (i == early) {
+        earlyKiB = bench::residentKiB();
+        earlyHeap = heapInUseMiB();
+      }
     }
     lateKiB = bench::residentKiB();
+    lateHeap = heapInUseMiB();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   } else {
     SherpaTTSNode node{QVAnyMap{}};
@@ -54,17 +73,21 @@ int main(int argc, char** argv) {
       finished.store(false);
       node.synthesize(std::string(texts[i % 8]));
       for (int b = 0; b < 5000 && !finished.load(); ++b, ++blocks) node.produce(block.bus());
-      if (i == early) earlyKiB = bench::residentKiB();
+      if (i == early) {
+        earlyKiB = bench::residentKiB();
+        earlyHeap = heapInUseMiB();
+      }
     }
     lateKiB = bench::residentKiB();
+    lateHeap = heapInUseMiB();
     seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   }
   const double ratio = static_cast<double>(lateKiB) / static_cast<double>(earlyKiB);
-  std::printf("| %s | %d / %d | %.1f MiB | %.1f MiB | %.1f MiB | %.4f | %s | %.1f s |\n",
+  std::printf("| %s | %d / %d | %.1f MiB | %.1f MiB | %.1f MiB | %.4f | %s | %.2f / %.2f MiB | %.1f s |\n",
               engineOnly ? "engine alone: generate + destroy" :
                            "node: synthesize + play to the end (48000 Hz stereo, 480-frame blocks)",
               early, total, startKiB / 1024.0, earlyKiB / 1024.0, lateKiB / 1024.0, ratio,
-              std::abs(ratio - 1.0) <= 0.05 ? "met" : "missed", seconds);
+              std::abs(ratio - 1.0) <= 0.05 ? "met" : "missed", earlyHeap, lateHeap, seconds);
   (void)blocks;
   return 0;
 }

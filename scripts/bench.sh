@@ -17,8 +17,8 @@ bin="$build/bench"
 "$bin/qs_bench" --benchmark_display_aggregates_only=true --benchmark_color=false --results="$results"
 
 memory_table="$(
-  echo "| Run | Syntheses (early / late) | VmRSS at start (voice loaded) | VmRSS early | VmRSS late | Ratio late/early | Goal (within 5%) | Time |"
-  echo "|---|---|---|---|---|---|---|---|"
+  echo "| Run | Syntheses (early / late) | VmRSS at start (voice loaded) | VmRSS early | VmRSS late | Ratio late/early | Goal (within 5%) | C heap in use early / late | Time |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   "$bin/qs_bench_memory" node 2000
   "$bin/qs_bench_memory" engine 2000
 )"
