@@ -50,11 +50,22 @@ std::string voicePath(const std::string& language, const char* leaf) {
 }
 
 std::string resolve(const std::string& primary, const char* fallbackFolder, const char* file) {
-  if (fs::exists(fs::path(primary))) return primary;
-  return (fs::current_path() / fallbackFolder / file).string();
+  if (pathExists(primary)) return primary;
+  std::error_code error;
+  const fs::path workingDirectory = fs::current_path(error);
+  return (workingDirectory / fallbackFolder / file).string();
 }
 
 }  // namespace
+
+bool pathExists(const std::string& path) noexcept {
+  try {
+    std::error_code error;
+    return fs::exists(fs::path(path), error);
+  } catch (...) {
+    return false;  // the path itself could not be built (memory)
+  }
+}
 
 fs::path directoryOfExecutablePath(const std::string& exePath) {
   std::string::size_type cut = exePath.find_last_of("/\\");

@@ -5,14 +5,17 @@
 // language. The recogniser files also have a fallback under the working
 // directory. Nothing is cached: every call looks afresh. Whether a returned
 // path exists is the caller's test, except inside the resolve functions.
-// The file-system calls are the throwing forms: errors other than a missing
-// entry propagate as std::filesystem::filesystem_error.
+// No function throws: a path that cannot be examined (a name too long, a
+// loop of links, no permission) counts as absent.
 #pragma once
 
 #include <filesystem>
 #include <string>
 
 namespace quorvel::extensions::sherpa {
+
+// Whether something exists at `path`; false also when it cannot be examined.
+bool pathExists(const std::string& path) noexcept;
 
 // Directory of the running executable, or an empty path.
 std::filesystem::path executableDirectory();

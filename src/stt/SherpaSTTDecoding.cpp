@@ -22,16 +22,30 @@ struct ResultRelease {
 };
 
 // A single NaN or infinity freezes the engine's graph decoder for the rest
-// of the stream, so such samples are silenced first.
-unsigned int silenceNonFinite(float* samples, unsigned int frames) {
-  unsigned int replaced = 0;
+// of the stream, and so does a finite sample large enough for the features
+// to overflow (1e20 does: a frame's power grows with the square of its
+// samples). Non-finite samples are silenced and the others clamped to a
+// bound whose features stay finite by far. It only guards the engine; it
+// is no full-scale clip, so audio at any sensible scale passes unchanged.
+constexpr float kMaxSampleMagnitude = 1e9f;
+
+struct Sanitized {
+  unsigned int silenced = 0;
+  unsigned int clamped = 0;
+};
+
+Sanitized sanitizeSamples(float* samples, unsigned int frames) {
+  Sanitized count;
   for (unsigned int i = 0; i < frames; ++i) {
     if (!std::isfinite(samples[i])) {
       samples[i] = 0.0f;
-      ++replaced;
+      ++count.silenced;
+    } else if (std::abs(samples[i]) > kMaxSampleMagnitude) {
+      samples[i] = std::copysign(kMaxSampleMagnitude, samples[i]);
+      ++count.clamped;
     }
   }
-  return replaced;
+  return count;
 }
 
 }  // namespace
@@ -94,8 +108,12 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   AudioBuffer<float> buffer(1, frames, false, static_cast<int>(rate), audioDataToProcess->getBuffers());
   inputBuffer->consume(buffer, frames);
   float* samples = buffer.getWritePointer(0);
-  if (const unsigned int replaced = silenceNonFinite(samples, frames); replaced > 0) {
-    Logger::warning("[SherpaSTTNode] Replaced " + std::to_string(replaced) + " non-finite samples with 0");
+  const Sanitized sanitized = sanitizeSamples(samples, frames);
+  if (sanitized.silenced > 0) {
+    Logger::warning("[SherpaSTTNode] Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
+  }
+  if (sanitized.clamped > 0) {
+    Logger::warning("[SherpaSTTNode] Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
   }
   try {
     // Recorded before the call: once the engine has seen any audio, the

@@ -6,7 +6,7 @@
 
 #include <quorvel/Logger.h>
 
-#include "RecognizerFileChecks.h"
+#include "models/RecognizerFileChecks.h"
 #include "SherpaSTTNodeInternals.h"
 #include "engine/EngineVersion.h"
 #include "models/ModelPaths.h"
@@ -35,7 +35,7 @@ SherpaSTTNode::Internals::Internals(unsigned int inputBufferCapacity)
   const std::string modelPath = resolveSTTModelPath();
   const std::string tokensPath = resolveSTTTokensPath();
   const std::string graphPath = resolveSTTGraphPath();
-  if (fs::exists(modelPath)) {
+  if (pathExists(modelPath)) {
     if (!loadSherpaModel(modelPath, tokensPath, graphPath)) {
       Logger::error("[SherpaSTTNode] Failed to load Sherpa model.");
     }
@@ -53,14 +53,14 @@ SherpaSTTNode::Internals::~Internals() {
 bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, const std::string& tokensPath,
                                                const std::string& graphPath) {
   Logger::info("[SherpaSTTNode] loadSherpaModel called with path: " + modelPath);
-  if (!fs::exists(modelPath)) {
+  if (!pathExists(modelPath)) {
     Logger::warning("[SherpaSTTNode] Model file does not exist at path: " + modelPath);
   }
-  const bool tokensExist = fs::exists(tokensPath);
+  const bool tokensExist = pathExists(tokensPath);
   if (!tokensExist) {
     Logger::warning("[SherpaSTTNode] Tokens file does not exist at path: " + tokensPath);
   }
-  const bool graphExists = fs::exists(graphPath);
+  const bool graphExists = pathExists(graphPath);
   if (!graphExists) {
     Logger::warning("[SherpaSTTNode] Graph file does not exist at path: " + graphPath);
   }
@@ -80,10 +80,15 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   config.model_config.debug = 0;
   config.ctc_fst_decoder_config.graph = graphPath.c_str();
 
-  // A wrong engine build would misread the record; a bad graph or token
-  // table would crash or end the process later inside the engine. Missing
-  // files are left to the engine, whose create returns null for them.
+  // A wrong engine build would misread the record; a model without its
+  // metadata, a bad graph or token table would crash or end the process
+  // inside the engine. Missing files are left to the engine, whose create
+  // returns null for them.
   bool usable = engineVersionMatches();
+  if (const std::string problem = recognizerModelProblem(modelPath); !problem.empty()) {
+    Logger::error("[SherpaSTTNode] " + problem);
+    usable = false;
+  }
   if (graphExists && !isValidDecodingGraph(graphPath)) {
     Logger::error("[SherpaSTTNode] Invalid decoding graph: " + graphPath);
     usable = false;

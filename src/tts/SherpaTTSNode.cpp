@@ -55,14 +55,39 @@ QVAnyMap synthesisStartedMetadata() {
                   {md::EVENT_DATA, QVAny(QVAnyMap{{"text", QVAny(std::move(textField))}})}};
 }
 
-// Reads a required string parameter; false when it is absent.
-bool readString(const QVAnyMap& params, const std::string& key, std::string& out) {
-  if (!params.hasKey(key)) return false;
-  out = QVAny::convert<std::string>(params.at(key));
-  return true;
+// A map or an empty value where a scalar is expected would convert to ""
+// or false without a word; scalars convert (a number is spoken as digits).
+bool isScalar(const QVAny& value) { return !value.isEmpty() && value.asMap() == nullptr; }
+
+std::string wrongType(const std::string& key, const QVAny& value, const std::string& expected) {
+  return "Wrong type for parameter: " + key + " (" + typeName(value.type()) + ", expected " + expected + ")";
 }
 
-Result<QVAny> missing(const std::string& key) { return Result<QVAny>::failure("Missing parameter: " + key); }
+// Reads a required string parameter; returns why it cannot be read, or ""
+// when `out` holds it.
+std::string readString(const QVAnyMap& params, const std::string& key, std::string& out) {
+  if (!params.hasKey(key)) return "Missing parameter: " + key;
+  const QVAny value = params.at(key);
+  if (!isScalar(value)) return wrongType(key, value, md::PARAM_TYPE_STRING);
+  out = QVAny::convert<std::string>(value);
+  return {};
+}
+
+// Reads an optional boolean parameter (absent: false); strings convert by
+// the host's rule ("true" and "1" are true).
+std::string readOptionalBool(const QVAnyMap& params, const std::string& key, bool& out) {
+  out = false;
+  if (!params.hasKey(key)) return {};
+  const QVAny value = params.at(key);
+  if (!isScalar(value)) return wrongType(key, value, md::PARAM_TYPE_BOOLEAN);
+  out = QVAny::convert<bool>(value);
+  return {};
+}
+
+Result<QVAny> refuse(const std::string& action, const std::string& why) {
+  Logger::error("[SherpaTTSNode] Action '" + action + "' refused: " + why);
+  return Result<QVAny>::failure(why);
+}
 
 }  // namespace
 
@@ -87,16 +112,19 @@ SherpaTTSNode::~SherpaTTSNode() { Logger::info("[SherpaTTSNode] Destructor calle
 Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVAnyMap& params) {
   if (actionName == "synthesize") {
     std::string text;
-    if (!readString(params, "text", text)) return missing("text");
+    if (auto why = readString(params, "text", text); !why.empty()) return refuse(actionName, why);
+    if (const size_t size = Internals::cleanTextForSynthesis(text).size(); size > Internals::kMaxSynthesisTextBytes)
+      return refuse(actionName, "Text too long: " + std::to_string(size) + " bytes (at most " +
+                                    std::to_string(Internals::kMaxSynthesisTextBytes) + ")");
     Logger::debug("[SherpaTTSNode] Action 'synthesize' called with text: " + text);
     synthesize(text);
     return Result<QVAny>::success(QVAny());
   }
   if (actionName == "appendStreamingText") {
     std::string token;
-    if (!readString(params, "token", token)) return missing("token");
     bool isFinal = false;
-    if (params.hasKey("isFinal")) isFinal = QVAny::convert<bool>(params.at("isFinal"));
+    if (auto why = readString(params, "token", token); !why.empty()) return refuse(actionName, why);
+    if (auto why = readOptionalBool(params, "isFinal", isFinal); !why.empty()) return refuse(actionName, why);
     Logger::debug("[SherpaTTSNode] Action 'appendStreamingText' called with token: " + token);
     appendStreamingText(token, isFinal);
     return Result<QVAny>::success(QVAny());
@@ -110,21 +138,28 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
     std::string modelPath;
     std::string tokensPath;
     std::string dataPath;
-    if (!readString(params, "modelPath", modelPath)) return missing("modelPath");
-    if (!readString(params, "tokensPath", tokensPath)) return missing("tokensPath");
-    if (!readString(params, "dataPath", dataPath)) return missing("dataPath");
+    for (auto [key, out] : {std::pair{"modelPath", &modelPath}, std::pair{"tokensPath", &tokensPath},
+                            std::pair{"dataPath", &dataPath}}) {
+      if (auto why = readString(params, key, *out); !why.empty()) return refuse(actionName, why);
+    }
     return Result<QVAny>::success(QVAny(loadModel(modelPath, tokensPath, dataPath)));
   }
   return SingleBusAudioSourceNode::callAction(actionName, params);
 }
 
 bool SherpaTTSNode::setBusFormat(AudioBusFormat& format) {
-  if (format.numberOfChannels == 1 || format.numberOfChannels == 2) {
-    internals->setSampleRate(format.sampleRate);
-    return true;
+  if (format.numberOfChannels != 1 && format.numberOfChannels != 2) {
+    Logger::error("[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio.");
+    return false;
   }
-  Logger::error("[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio.");
-  return false;
+  // A negative rate would be taken, and then every block would be silence
+  // with the speech stalled in front of it. 0 means "no rate given".
+  if (format.sampleRate < 0) {
+    Logger::error("[SherpaTTSNode] Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz.");
+    return false;
+  }
+  internals->setSampleRate(format.sampleRate);
+  return true;
 }
 
 bool SherpaTTSNode::produce(AudioBus& bus) { return internals->produce(bus); }

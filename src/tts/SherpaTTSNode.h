@@ -32,7 +32,10 @@
 // engine, every synthesised segment and the resampler.
 //
 // Failures are reported by log lines, boolean results and events; a call
-// without a required action parameter gets an error Result naming it.
+// without a required action parameter, or with a map or an empty value for
+// one, gets an error Result naming it ("Missing parameter: text", "Wrong
+// type for parameter: text (object, expected string)"). Other scalars
+// convert: a number is read as its digits, a string "true" or "1" as true.
 #pragma once
 
 #include <memory>
@@ -55,7 +58,8 @@ class SherpaTTSNode : public SingleBusAudioSourceNode {
   // "clearStreamingBuffer", "loadModel" {modelPath, tokensPath, dataPath};
   // any other name goes to the base class.
   Result<QVAny> callAction(const std::string& actionName, const QVAnyMap& params) override;
-  // Accepts 1 or 2 channels at any rate; refuses other channel counts.
+  // Accepts 1 or 2 channels at any rate from 0 (none given) up; refuses
+  // other channel counts and negative rates.
   bool setBusFormat(AudioBusFormat& format) override;
   bool produce(AudioBus& bus) override;
   using SingleBusAudioSourceNode::produce;

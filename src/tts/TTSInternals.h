@@ -51,6 +51,10 @@ class SherpaTTSNode::Internals {
   void synthesize(const std::string& text);
   void releaseStaleAudio();
   static std::string cleanTextForSynthesis(const std::string& text);
+  // The longest text spoken in one piece. The engine holds the whole audio of
+  // a text at once: with the demonstration voice 64 KiB is about an hour of
+  // speech and half a gigabyte while it is generated; 1 MB would be 8 GB.
+  static constexpr size_t kMaxSynthesisTextBytes = 64 * 1024;
 
   // Streaming text (TTSStreaming.cpp).
   void appendStreamingText(const std::string& token, bool isFinal);

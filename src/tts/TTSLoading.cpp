@@ -10,6 +10,7 @@
 #include "TTSInternals.h"
 #include "engine/EngineVersion.h"
 #include "models/ModelPaths.h"
+#include "models/VoiceFileChecks.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -46,7 +47,7 @@ SherpaTTSNode::Internals::Internals(SherpaTTSNode* owner, const std::string& lan
   Logger::debug("[SherpaTTSNode] Model path: " + model);
   Logger::debug("[SherpaTTSNode] Tokens path: " + tokens);
   Logger::debug("[SherpaTTSNode] Data dir path: " + dataDir);
-  if (!std::filesystem::exists(model)) {
+  if (!pathExists(model)) {
     Logger::error("[SherpaTTSNode] Model file does not exist at path: " + model);
     return;
   }
@@ -71,13 +72,13 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
                                          const std::string& newDataPath) {
   std::lock_guard<std::mutex> engine(engineMutex);
   Logger::info("[SherpaTTSNode] loadModel called with path: " + newModelPath);
-  if (!std::filesystem::exists(newModelPath)) {
+  if (!pathExists(newModelPath)) {
     Logger::warning("[SherpaTTSNode] Model file does not exist at path: " + newModelPath);
   }
-  if (!std::filesystem::exists(newTokensPath)) {
+  if (!pathExists(newTokensPath)) {
     Logger::warning("[SherpaTTSNode] Tokens file does not exist at path: " + newTokensPath);
   }
-  if (!std::filesystem::exists(newDataPath)) {
+  if (!pathExists(newDataPath)) {
     Logger::warning("[SherpaTTSNode] Data directory does not exist at path: " + newDataPath);
   }
   if (tts != nullptr) {
@@ -92,8 +93,14 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
   config.model.vits.model = modelPath.c_str();
   config.model.vits.tokens = tokensPath.c_str();
   config.model.vits.data_dir = dataDirPath.c_str();
-  Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
-  tts = createEngine(config);
+  // The engine ends the process on some malformed voice files instead of
+  // failing; those are refused here and the engine is not called.
+  if (const std::string problem = voiceFilesProblem(modelPath, tokensPath, dataDirPath); problem.empty()) {
+    Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
+    tts = createEngine(config);
+  } else {
+    Logger::error("[SherpaTTSNode] " + problem);
+  }
   // cleanup released the conversion; the graph still runs at sampleRate.
   restoreConversion();
   if (tts != nullptr) {

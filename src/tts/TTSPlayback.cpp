@@ -76,6 +76,7 @@ uint32_t SherpaTTSNode::Internals::renderItemToBuffer(GeneratedAudioItem* item, 
                                                       bool mix) {
   const uint32_t frames = buffer.getNumberOfFrames();
   const uint32_t channels = buffer.getNumberOfChannels();
+  if (frames == 0) return 0;  // its channel pointers may be null
   float* first = buffer.getWritePointer(0);
   const int32_t k = item->readInto(first, frames, mix);
   for (uint32_t c = 1; c < channels; ++c) std::memcpy(buffer.getWritePointer(c), first, sizeof(float) * frames);

@@ -2,6 +2,7 @@
 // that no pointer names any more.
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <new>
 #include <thread>
 
@@ -13,13 +14,18 @@ namespace quorvel::extensions::sherpa {
 
 namespace {
 
-// An exception thrown inside the engine counts as no result.
+// An exception thrown inside the engine (a token id beyond the model's
+// table, a token table without "_", an unknown espeak voice) counts as no
+// result; unlike a plain null result it is reported.
 const SherpaOnnxGeneratedAudio* generate(const SherpaOnnxOfflineTts* tts, const std::string& text, int32_t speaker) {
   try {
     return SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), speaker, 1.0f);
+  } catch (const std::exception& e) {
+    Logger::error(std::string("[SherpaTTSNode] Engine error while synthesizing: ") + e.what());
   } catch (...) {
-    return nullptr;
+    Logger::error("[SherpaTTSNode] Engine error while synthesizing: unknown");
   }
+  return nullptr;
 }
 
 }  // namespace
@@ -47,6 +53,11 @@ void SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text) 
     return;
   }
   const std::string cleanedText = cleanTextForSynthesis(text);
+  if (cleanedText.size() > kMaxSynthesisTextBytes) {
+    Logger::error("[SherpaTTSNode] Text too long to synthesize: " + std::to_string(cleanedText.size()) +
+                  " bytes (at most " + std::to_string(kMaxSynthesisTextBytes) + "); nothing is spoken.");
+    return;
+  }
   if (firstSynthesis.load()) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const long long millis = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();

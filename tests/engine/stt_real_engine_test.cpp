@@ -138,15 +138,8 @@ void expectChildSucceeds(Work work) {
 
 using stt_test::TempDir;
 
-void writeFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using stt_test::readText;
+using stt_test::writeText;
 
 std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
@@ -210,7 +203,7 @@ TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
 
 TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsFailTheLoadInsteadOfCrashingTheDecoder) {
   SKIP_WITHOUT_MODEL();
-  const std::string good = readFile(defaultSTTGraphPath());
+  const std::string good = readText(defaultSTTGraphPath());
   ASSERT_GT(good.size(), 8u);
   const std::pair<const char*, std::string> graphs[] = {
       {"empty", ""}, {"random", randomBytes(good.size(), 7)}, {"truncated", good.substr(0, good.size() / 2)}};
@@ -218,7 +211,7 @@ TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsFailTheLoadInsteadOfCrashingTh
     SCOPED_TRACE(name);
     TempDir dir;
     const std::string graph = (dir.path() / "HLG.fst").string();
-    writeFile(graph, bytes);
+    writeText(graph, bytes);
     expectChildSucceeds([&] { return loadFailsCleanly(defaultSTTModelPath(), defaultSTTTokensPath(), graph); });
   }
 }
@@ -238,7 +231,7 @@ TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesFailTheLoadInsteadOfEndingThePr
     SCOPED_TRACE(name);
     TempDir dir;
     const std::string tokens = (dir.path() / "tokens.txt").string();
-    writeFile(tokens, text);
+    writeText(tokens, text);
     expectChildSucceeds([&] { return loadFailsCleanly(defaultSTTModelPath(), tokens, defaultSTTGraphPath()); });
   }
 }
@@ -247,6 +240,6 @@ TEST_F(SttRealEngine, ACorruptModelFileFailsTheLoad) {
   SKIP_WITHOUT_MODEL();
   TempDir dir;
   const std::string model = (dir.path() / "corrupt.ort").string();
-  writeFile(model, randomBytes(4096, 11));
+  writeText(model, randomBytes(4096, 11));
   expectChildSucceeds([&] { return loadFailsCleanly(model, defaultSTTTokensPath(), defaultSTTGraphPath()); });
 }

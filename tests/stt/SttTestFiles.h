@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "models/ModelPaths.h"
+#include "support/ModelFileBuilder.h"
 
 namespace stt_test {
 
@@ -66,6 +68,11 @@ inline void writeText(const fs::path& path, const std::string& text) {
   out << text;
 }
 
+inline std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // Little-endian builder for OpenFst binary files.
 class FstBytes {
  public:
@@ -104,17 +111,22 @@ inline std::vector<uint8_t> tinyVectorGraph() {
 
 inline const char* const kTinyTokens = "<blk> 0\n\xE2\x96\x81HI 1\n";
 
+// An ORT file with the recogniser's metadata and nothing else.
+inline void writeTinyModel(const fs::path& path) {
+  writeBytes(path, model_files::ortModel(model_files::recognizerMetadata()));
+}
+
 struct RecognizerFiles {
   std::string model;
   std::string tokens;
   std::string graph;
 };
 
-// Model, token table and graph under `dir`; the double never reads the
-// model, the file checks read the other two.
+// Model, token table and graph under `dir`; the double reads none of them,
+// the file checks read all three.
 inline RecognizerFiles writeRecognizerFiles(const fs::path& dir) {
   RecognizerFiles f{(dir / kModelFile).string(), (dir / "tokens.txt").string(), (dir / "HLG.fst").string()};
-  writeText(f.model, "ORTM");
+  writeTinyModel(f.model);
   writeText(f.tokens, kTinyTokens);
   writeBytes(f.graph, tinyVectorGraph());
   return f;

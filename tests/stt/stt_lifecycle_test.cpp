@@ -69,7 +69,7 @@ TEST_F(SttNodeLifecycle, ConstructionWithModelButNoGraphWarnsAndStillLoads) {
   }
   stt_test::WorkingDirectory cwd(dir.path());
   const std::string model = (dir.path() / "Models" / stt_test::kModelFile).string();
-  stt_test::writeText(model, "ORTM");
+  stt_test::writeTinyModel(model);
   stt_test::writeText(dir.path() / "files" / "tokens.txt", stt_test::kTinyTokens);
   const std::string graph = (dir.path() / "files" / "HLG.fst").string();
   LogCapture log;
@@ -85,7 +85,7 @@ TEST_F(SttNodeLifecycle, ConstructionWithAllFilesLoadsThemAndDestructionFreesStr
   // The fallback layout under the working directory; the primary place
   // beside the executable wins wherever it has a file.
   stt_test::WorkingDirectory cwd(dir.path());
-  stt_test::writeText(dir.path() / "Models" / stt_test::kModelFile, "ORTM");
+  stt_test::writeTinyModel(dir.path() / "Models" / stt_test::kModelFile);
   stt_test::writeText(dir.path() / "files" / "tokens.txt", stt_test::kTinyTokens);
   stt_test::writeBytes(dir.path() / "files" / "HLG.fst", stt_test::tinyVectorGraph());
   const std::string model = resolveSTTModelPath();
@@ -108,7 +108,7 @@ TEST_F(SttNodeLifecycle, ConstructionWithAllFilesLoadsThemAndDestructionFreesStr
 
 TEST_F(SttNodeLifecycle, ConstructionWhoseLoadFailsReportsItAndLeavesNoModel) {
   stt_test::WorkingDirectory cwd(dir.path());
-  stt_test::writeText(dir.path() / "Models" / stt_test::kModelFile, "ORTM");
+  stt_test::writeTinyModel(dir.path() / "Models" / stt_test::kModelFile);
   stt_test::writeText(dir.path() / "files" / "tokens.txt", stt_test::kTinyTokens);
   stt_test::writeBytes(dir.path() / "files" / "HLG.fst", stt_test::tinyVectorGraph());
   fake_engine::knobs().createRecognizerFails = true;

@@ -21,6 +21,7 @@
 
 #include "fake_engine/FakeEngine.h"
 #include "support/LogCapture.h"
+#include "support/ModelFileBuilder.h"
 #include "tts/SherpaTTSNode.h"
 #include "tts/TTSInternals.h"
 
@@ -123,16 +124,17 @@ class EventLog {
   std::vector<std::pair<std::string, QVAny>> events_;
 };
 
-// A voice's three files in a fresh temporary directory.
+// A voice's three files in a fresh temporary directory, well formed enough
+// for the load's file checks (the engine double reads none of them).
 class TempVoice {
  public:
   TempVoice() {
     static std::atomic<int> counter{0};
     dir_ = std::filesystem::temp_directory_path() /
            ("qs_tts_voice_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(dir_ / "espeak-ng-data");
-    std::ofstream(dir_ / "voice.onnx") << "model";
-    std::ofstream(dir_ / "tokens.txt") << "a 1\n";
+    model_files::writeTinyEspeakData(dir_ / "espeak-ng-data");
+    model_files::writeBytes(dir_ / "voice.onnx", model_files::onnxModel(model_files::voiceMetadata()));
+    model_files::writeText(dir_ / "tokens.txt", model_files::kTinyVoiceTokens);
   }
   ~TempVoice() {
     std::error_code ec;

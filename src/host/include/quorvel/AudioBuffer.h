@@ -35,7 +35,9 @@ class AudioBuffer {
   T* getWritePointer(unsigned channel) { return channel < channels_ ? data_[channel] : nullptr; }
   T* const* getChannelPointers() { return data_; }
 
+  // A buffer of no frames may carry null channel pointers: nothing to touch.
   void clear() {
+    if (frames_ == 0) return;
     for (unsigned c = 0; c < channels_; ++c) std::memset(data_[c], 0, sizeof(T) * frames_);
   }
 

@@ -22,6 +22,22 @@ constexpr int32_t kMaxStringLength = 1 << 20;
 constexpr uint64_t kArcBytes = 16;
 constexpr uint64_t kVectorStateBytes = 4 + 8;   // float final weight, int64 arc count
 constexpr uint64_t kConstStateBytes = 4 + 4 * 4;  // float final weight, four uint32 counts
+// Token tables hold thousands of lines at most; a larger file is not one.
+constexpr uintmax_t kMaxTokensFileBytes = 16 << 20;
+
+const char* const kRequiredMetadata[] = {"encoder_dims",       "query_head_dims",    "value_head_dims",
+                                         "num_heads",          "num_encoder_layers", "cnn_module_kernels",
+                                         "left_context_len",   "T",                  "decode_chunk_len"};
+
+bool isIntegerList(const std::string& value) {
+  if (value.empty() || value.front() == ',' || value.back() == ',') return false;
+  char previous = ',';
+  for (char c : value) {
+    if (c == ',' ? previous == ',' : (c < '0' || c > '9')) return false;
+    previous = c;
+  }
+  return true;
+}
 
 // Little-endian reader that tracks how many bytes remain; any short read
 // makes every later read fail.
@@ -155,6 +171,11 @@ bool isValidDecodingGraph(const std::string& path) {
 }
 
 bool isValidTokensFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error) || std::filesystem::file_size(path, error) > kMaxTokensFileBytes ||
+      error) {
+    return false;
+  }
   std::ifstream in(path);
   if (!in) return false;
   bool any = false;
@@ -169,6 +190,35 @@ bool isValidTokensFile(const std::string& path) {
     hasBlank = hasBlank || symbol == "<blk>";
   }
   return any && hasBlank && !in.bad();
+}
+
+}  // namespace quorvel::extensions::sherpa
+
+namespace quorvel::extensions::sherpa {
+
+std::string recognizerMetadataProblem(const ModelMetadata& metadata) {
+  if (const std::string key = conflictingMetadataKey(metadata); !key.empty()) {
+    return "metadata '" + key + "' is given twice with different values";
+  }
+  for (const char* key : kRequiredMetadata) {
+    const std::string value = metadataValue(metadata, key);
+    if (value.empty()) return std::string("metadata '") + key + "' is missing";
+    if (!isIntegerList(value)) {
+      return std::string("metadata '") + key + "' is not a list of non-negative integers (" + value + ")";
+    }
+  }
+  return {};
+}
+
+std::string recognizerModelProblem(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) return {};
+  const std::string prefix = "Model file " + path + ": ";
+  if (!std::filesystem::is_regular_file(path, error)) return prefix + "not a regular file";
+  const auto metadata = readModelMetadata(path);
+  if (!metadata) return prefix + "cannot be read as an " + (isOrtModelPath(path) ? "ORT" : "ONNX") + " model";
+  const std::string why = recognizerMetadataProblem(*metadata);
+  return why.empty() ? why : prefix + why;
 }
 
 }  // namespace quorvel::extensions::sherpa

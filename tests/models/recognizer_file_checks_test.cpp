@@ -1,4 +1,4 @@
-// The structural checks of the decoding graph and the token table.
+// The recogniser checks: decoding graph structure, token table and model metadata.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "SttTestFiles.h"
+#include "stt/SttTestFiles.h"
+#include "support/ModelFileBuilder.h"
 #include "models/ModelPaths.h"
-#include "stt/RecognizerFileChecks.h"
+#include "models/RecognizerFileChecks.h"
 
 using namespace quorvel::extensions::sherpa;
 using stt_test::FstBytes;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -159,4 +161,50 @@ TEST_F(SttRecognizerFileChecks, RejectsEmptyBlanklessAndMalformedTokenTables) {
   std::string noise(512, '\0');
   for (char& c : noise) c = static_cast<char>(rng());
   EXPECT_FALSE(tokensOk(noise));
+}
+
+TEST(RecognizerMetadataRules, AcceptTheNineKeysAsIntegerLists) {
+  const auto entries = model_files::recognizerMetadata();
+  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())), "");
+  const auto real = model_files::with(entries, "encoder_dims", "192,256,384,512,384,256");
+  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(real.begin(), real.end())), "");
+  if (fs::exists(defaultSTTModelPath())) {
+    EXPECT_EQ(recognizerModelProblem(defaultSTTModelPath()), "");
+  }
+  EXPECT_EQ(recognizerModelProblem("/nonexistent/model.ort"), "");
+}
+
+TEST(RecognizerMetadataRules, RefuseAMissingOrMalformedKeyNamingIt) {
+  for (const auto& [key, value] : model_files::recognizerMetadata()) {
+    const auto entries = model_files::without(model_files::recognizerMetadata(), key);
+    EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())), "metadata '" + key + "' is missing");
+  }
+  for (const std::string bad : {"-1", "8,,8", ",8", "8,", "abc", "8 8", "1.5"}) {
+    const auto entries = model_files::with(model_files::recognizerMetadata(), "num_heads", bad);
+    EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())),
+              "metadata 'num_heads' is not a list of non-negative integers (" + bad + ")");
+  }
+  auto twice = model_files::recognizerMetadata();
+  twice.emplace_back("T", "46");
+  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(twice.begin(), twice.end())),
+            "metadata 'T' is given twice with different values");
+}
+
+TEST_F(SttRecognizerFileChecks, ModelFileProblemsNameTheFile) {
+  const fs::path ort = dir.path() / "model.ort";
+  model_files::writeBytes(ort, model_files::ortModel(model_files::without(model_files::recognizerMetadata(), "T")));
+  EXPECT_EQ(recognizerModelProblem(ort.string()), "Model file " + ort.string() + ": metadata 'T' is missing");
+  const fs::path onnxNamedOrt = dir.path() / "onnx.ort";
+  model_files::writeBytes(onnxNamedOrt, model_files::onnxModel(model_files::recognizerMetadata()));
+  EXPECT_EQ(recognizerModelProblem(onnxNamedOrt.string()), "Model file " + onnxNamedOrt.string() + ": cannot be read as an ORT model");
+  const fs::path onnx = dir.path() / "model.onnx";
+  model_files::writeBytes(onnx, model_files::onnxModel(model_files::recognizerMetadata()));
+  EXPECT_EQ(recognizerModelProblem(onnx.string()), "");
+}
+
+TEST_F(SttRecognizerFileChecks, AHugeTokenTableIsRefusedWithoutBeingRead) {
+  const fs::path huge = dir.path() / "tokens.txt";
+  stt_test::writeText(huge, "");
+  fs::resize_file(huge, uint64_t{1} << 30);
+  EXPECT_FALSE(isValidTokensFile(huge.string()));
 }

@@ -1,0 +1,357 @@
+// Bad input on the real engine with the generated models: broken voice and
+// recogniser files, another voice's token table, a data directory that is a
+// file, awkward texts and extreme samples. After each, the same node still
+// does its good work: it speaks "Hello world." to its "finished", or decodes
+// the known test audio. Cases where the engine might end the process run in
+// a child process, so that a regression fails its test and not the suite.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+#include <quorvel/Logger.h>
+
+#include "RealVoice.h"
+#include "models/ModelPaths.h"
+#include "stt/SherpaSTTNode.h"
+#include "stt/SttTestFiles.h"
+#include "support/KnownAudio.h"
+#include "support/LogCapture.h"
+#include "tts/SherpaTTSNode.h"
+
+using namespace quorvel;
+using namespace quorvel::extensions::sherpa;
+namespace fs = std::filesystem;
+
+namespace {
+
+using stt_test::TempDir;
+
+using stt_test::readText;
+using stt_test::writeText;
+
+// Runs `work` in a child process, which exits 0 when it returns true. What
+// failed inside is printed by the work itself (see `check`).
+template <typename Work>
+void expectChildSucceeds(Work work) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
+}
+
+bool check(bool condition, const std::string& what) {
+  if (!condition) std::fprintf(stderr, "check failed: %s\n", what.c_str());
+  return condition;
+}
+
+// ---- The voice ----------------------------------------------------------------
+
+using real_voice::EventNames;
+using real_voice::StereoBlock;
+
+// Plays `text` at 48 kHz stereo until "finished" (at most 30 s); true when
+// it finished once with audible, finite samples.
+bool speaks(SherpaTTSNode& node, const std::string& text = "Hello world.") {
+  AudioBusFormat format{48000, 2};
+  if (!node.setBusFormat(format)) return false;
+  EventNames events(node);
+  node.synthesize(text);
+  float peak = 0.0f;
+  bool finite = true;
+  StereoBlock block;
+  for (int i = 0; i < 3000 && !events.finished(); ++i) {
+    if (!node.produce(block.bus())) return false;
+    for (float v : block.left()) {
+      finite = finite && std::isfinite(v);
+      peak = std::max(peak, std::abs(v));
+    }
+  }
+  return events.finishedCount() == 1 && finite && peak > 0.05f;
+}
+
+bool reloadGoodVoice(SherpaTTSNode& node) {
+  return node.loadModel(real_voice::onnxModel(), real_voice::tokens(), real_voice::dataDir());
+}
+
+class BadInputRealVoice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!real_voice::voicePresent())
+      GTEST_SKIP() << "the demonstration voice is not beside the test program (run scripts/models/generate.sh)";
+  }
+  fs::path voiceFile(const char* name) const { return real_voice::voiceDir() / name; }
+  testing_support::LogCapture logs{LogLevel::Warning};
+  TempDir dir;
+};
+
+struct VoiceFiles {
+  const char* what;
+  std::string model;
+  std::string tokens;
+  std::string dataDir;
+};
+
+}  // namespace
+
+// ACorruptModelFailsCleanly (tts_real_engine_test) covers a random model.
+TEST_F(BadInputRealVoice, BrokenVoiceFilesFailTheLoadAndTheNodeSpeaksAgainAfterAGoodOne) {
+  const std::string onnx = readText(real_voice::onnxModel());
+  const std::string ort = readText(defaultTTSModelPath("en"));
+  ASSERT_GT(onnx.size(), 1000u);
+  writeText(dir.path() / "empty.onnx", "");
+  writeText(dir.path() / "truncated.onnx", onnx.substr(0, onnx.size() / 2));
+  writeText(dir.path() / "truncated.ort", ort.substr(0, ort.size() / 2));
+  fs::create_directories(dir.path() / "directory.onnx");
+  writeText(dir.path() / "a-file", "not a directory");
+  const std::string model = real_voice::onnxModel(), tokens = real_voice::tokens(), data = real_voice::dataDir();
+  const VoiceFiles cases[] = {
+      {"missing model", (dir.path() / "missing.onnx").string(), tokens, data},
+      {"empty model", (dir.path() / "empty.onnx").string(), tokens, data},
+      {"truncated .onnx", (dir.path() / "truncated.onnx").string(), tokens, data},
+      {"truncated .ort", (dir.path() / "truncated.ort").string(), tokens, data},
+      {"model path is a directory", (dir.path() / "directory.onnx").string(), tokens, data},
+      {"missing tokens", model, (dir.path() / "missing.txt").string(), data},
+      {"missing data directory", model, tokens, (dir.path() / "missing-dir").string()},
+      {"data directory is a file", model, tokens, (dir.path() / "a-file").string()},
+  };
+  SherpaTTSNode node{QVAnyMap()};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    logs.clear();
+    EXPECT_FALSE(node.loadModel(c.model, c.tokens, c.dataDir));
+    EXPECT_TRUE(logs.contains("[SherpaTTSNode] Failed to create Sherpa Offline TTS."));
+    node.synthesize("Nothing.");
+    EXPECT_TRUE(logs.contains("[SherpaTTSNode] synthesize is called but TTS instance is not initialized."));
+    StereoBlock block;
+    EXPECT_TRUE(node.produce(block.bus()));
+    EXPECT_EQ(*std::max_element(block.left().begin(), block.left().end()), 0.0f);
+    ASSERT_TRUE(reloadGoodVoice(node));
+    EXPECT_TRUE(speaks(node));
+  }
+}
+
+// The German voice's table equals the English one here (the generated voices
+// share their phoneme set), so another voice's table is made up: the same
+// symbols at other ids, and ids beyond the model's table. Tables the engine
+// would end the process on (the recogniser's, whose "<blk>" is several code
+// points) are refused first: model_file_guard_real_test.
+TEST_F(BadInputRealVoice, AnotherVoicesTokenTable) {
+  const fs::path german =
+      executableDirectory() / "files" / "de_DE" / "vits-piper-de_DE-oakvale-low" / "tokens.txt";
+  if (fs::exists(german)) {
+    EXPECT_EQ(readText(german), readText(real_voice::tokens()));
+  }
+
+  // "SYMBOL ID" lines with the id mapped; a lone id is the space symbol.
+  auto remapped = [&](const char* name, int (*map)(int)) {
+    std::istringstream in(readText(real_voice::tokens()));
+    std::string out;
+    for (std::string line; std::getline(in, line);) {
+      const size_t space = line.rfind(' ');
+      out += line.substr(0, space + 1) + std::to_string(map(std::stoi(line.substr(space + 1)))) + "\n";
+    }
+    writeText(dir.path() / name, out);
+    return (dir.path() / name).string();
+  };
+  const std::string reversed = remapped("reversed.txt", [](int id) { return 252 - id; });
+  const std::string beyond = remapped("beyond.txt", [](int id) { return id + 1000; });
+
+  // Same symbols at other ids: the voice speaks, wrongly but audibly.
+  {
+    SherpaTTSNode node{QVAnyMap()};
+    ASSERT_TRUE(node.loadModel(real_voice::onnxModel(), reversed, real_voice::dataDir()));
+    EXPECT_TRUE(speaks(node, "Hello world, this is a longer sentence."));
+  }
+  // Ids beyond the model's table: the load works, every generation throws
+  // inside the engine, which the node logs. (A table without "_" is refused
+  // at the load: model_file_guard_real_test.)
+  for (const std::string& table : {beyond}) {
+    SCOPED_TRACE(table);
+    expectChildSucceeds([&] {
+      testing_support::LogCapture childLogs{LogLevel::Warning};
+      SherpaTTSNode node{QVAnyMap()};
+      if (!check(node.loadModel(real_voice::onnxModel(), table, real_voice::dataDir()), "load")) return false;
+      EventNames events(node);
+      node.synthesize("Hello world.");
+      StereoBlock block;
+      for (int i = 0; i < 50; ++i) node.produce(block.bus());
+      bool ok = check(!childLogs.linesStartingWith("[SherpaTTSNode] Engine error while synthesizing: ").empty(),
+                      "engine error logged");
+      ok = check(events.names() == std::vector<std::string>{"synthesisStarted"}, "no finished") && ok;
+      return check(reloadGoodVoice(node) && speaks(node), "speaks after a good reload") && ok;
+    });
+  }
+}
+
+TEST_F(BadInputRealVoice, AwkwardTextsGiveAtMostOneFinishedAndTheNextTextIsSpoken) {
+  const std::pair<const char*, std::string> texts[] = {
+      {"empty", ""},
+      {"asterisks only", "*****"},
+      {"spaces and punctuation only", "  ... ,;!? "},
+      {"invalid UTF-8", "\xff\xfe \xc3\x28 \xed\xa0\x80 \xf8\x88\x80\x80\x80 Hello \x80"},
+      {"ten kilobytes", [] {
+         std::string s;
+         while (s.size() < 10000) s += "This sentence is said again and again. ";
+         return s;
+       }()},
+  };
+  SherpaTTSNode node{QVAnyMap()};
+  AudioBusFormat format{48000, 2};
+  ASSERT_TRUE(node.setBusFormat(format));
+  for (const auto& [what, text] : texts) {
+    SCOPED_TRACE(what);
+    EventNames events(node);
+    node.synthesize(text);
+    StereoBlock block;
+    bool finite = true;
+    for (int i = 0; i < 200; ++i) {
+      ASSERT_TRUE(node.produce(block.bus()));
+      for (float v : block.left()) finite = finite && std::isfinite(v) && std::abs(v) <= 1.0f;
+    }
+    EXPECT_TRUE(finite);
+    EXPECT_LE(events.finishedCount(), 1);
+    EXPECT_TRUE(speaks(node));
+  }
+}
+
+// ---- The recogniser ------------------------------------------------------------
+
+namespace {
+
+fs::path testdataDir() { return executableDirectory() / "testdata"; }
+
+bool recogniserPresent() {
+  return fs::exists(defaultSTTModelPath()) && fs::exists(defaultSTTTokensPath()) &&
+         fs::exists(defaultSTTGraphPath()) && fs::exists(testdataDir() / "manifest.json");
+}
+
+std::optional<known_audio::KnownAudio> knownAudio16k() {
+  for (auto& k : known_audio::readKnownAudio(testdataDir())) {
+    if (k.rate == 16000 && !k.wav.samples.empty()) return k;
+  }
+  return std::nullopt;
+}
+
+// Hands `samples` to consume in 10 ms blocks; false when one was dropped.
+bool consumeAll(SherpaSTTNode& node, std::vector<float> samples) {
+  for (size_t i = 0; i < samples.size(); i += 160) {
+    float* start = samples.data() + i;
+    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min<size_t>(160, samples.size() - i)), false, 16000, &start);
+    AudioBus bus(&buffer);
+    if (!node.consume(bus)) return false;
+  }
+  return true;
+}
+
+class BadInputRealRecogniser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!recogniserPresent()) GTEST_SKIP() << "generated recogniser or test audio missing (run scripts/models/generate.sh)";
+    previous = Logger::getLevel();
+    Logger::setLevel(LogLevel::Warning);
+  }
+  void TearDown() override { Logger::setLevel(previous); }
+  LogLevel previous = LogLevel::Info;
+  TempDir dir;
+};
+
+struct RecogniserFiles {
+  const char* what;
+  std::string model;
+  std::string tokens;
+  std::string graph;
+};
+
+}  // namespace
+
+// SttRealEngine covers a random model, broken graphs and token tables
+// without "<blk>"; here the other broken files, each followed by a good load
+// that decodes the audio buffered while no model was loaded.
+TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndAGoodLoadDecodesTheKeptAudio) {
+  const std::string model = readText(defaultSTTModelPath());
+  ASSERT_GT(model.size(), 1000u);
+  writeText(dir.path() / "empty.ort", "");
+  writeText(dir.path() / "truncated.ort", model.substr(0, model.size() / 2));
+  writeText(dir.path() / "model.onnx", model);  // ORT content under an ONNX name
+  fs::create_directories(dir.path() / "directory.ort");
+  fs::create_directories(dir.path() / "HLG.fst");
+  const std::string m = defaultSTTModelPath(), t = defaultSTTTokensPath(), g = defaultSTTGraphPath();
+  const RecogniserFiles cases[] = {
+      {"missing model", (dir.path() / "missing.ort").string(), t, g},
+      {"empty model", (dir.path() / "empty.ort").string(), t, g},
+      {"truncated model", (dir.path() / "truncated.ort").string(), t, g},
+      {"ORT model named .onnx", (dir.path() / "model.onnx").string(), t, g},
+      {"model path is a directory", (dir.path() / "directory.ort").string(), t, g},
+      {"missing tokens", m, (dir.path() / "missing.txt").string(), g},
+      {"the voice's tokens", m, real_voice::tokens(), g},
+      {"missing graph", m, t, (dir.path() / "missing.fst").string()},
+      {"graph path is a directory", m, t, (dir.path() / "HLG.fst").string()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    expectChildSucceeds([&] {
+      auto k = knownAudio16k();
+      if (!check(k.has_value(), "known audio")) return false;
+      testing_support::LogCapture childLogs{LogLevel::Error};
+      SherpaSTTNode node;
+      AudioBusFormat format{16000, 1};
+      bool ok = check(node.setBusFormat(format), "format");
+      ok = check(!node.loadSherpaModel(c.model, c.tokens, c.graph), "the load fails") && ok;
+      ok = check(!childLogs.lines().empty(), "an error line") && ok;
+      ok = check(consumeAll(node, k->wav.samples) && node.processAudio().empty(), "nothing decoded") && ok;
+      ok = check(node.loadSherpaModel(defaultSTTModelPath(), defaultSTTTokensPath(), defaultSTTGraphPath()),
+                 "good load") && ok;
+      const std::string text = node.processAudio();
+      return check(text == k->text, "kept audio decodes to '" + k->text + "', got '" + text + "'") && ok;
+    });
+  }
+}
+
+// NaN and infinities: SttRealEngine.NonFiniteSamplesDoNotFreezeTheResult.
+// Finite samples far outside [-1, 1] overflow the features instead.
+TEST_F(BadInputRealRecogniser, HugeFiniteSamplesDoNotFreezeTheResult) {
+  expectChildSucceeds([] {
+    auto k = knownAudio16k();
+    if (!check(k.has_value(), "known audio")) return false;
+    SherpaSTTNode node;
+    AudioBusFormat format{16000, 1};
+    if (!node.setBusFormat(format)) return false;
+    std::vector<float> wild(1600);
+    for (size_t i = 0; i < wild.size(); ++i) {
+      wild[i] = (i % 2 == 0 ? 1.0f : -1.0f) * (i % 3 == 0 ? std::numeric_limits<float>::max() : 1e20f);
+    }
+    if (!consumeAll(node, wild)) return false;
+    node.processAudio();
+    if (!consumeAll(node, k->wav.samples)) return false;
+    const std::string text = node.processAudio();
+    return check(text.find(k->text) != std::string::npos, "'" + k->text + "' decoded after wild samples, got '" + text + "'");
+  });
+}
+
+// The clamp lies far beyond any sensible scale: audio scaled like 16-bit
+// integers decodes as it did before the clamp existed.
+TEST_F(BadInputRealRecogniser, AudioScaledLikeSixteenBitIntegersStillDecodes) {
+  auto k = knownAudio16k();
+  ASSERT_TRUE(k.has_value());
+  std::vector<float> scaled = k->wav.samples;
+  for (float& v : scaled) v *= 32767.0f;
+  testing_support::LogCapture logs{LogLevel::Warning};
+  SherpaSTTNode node;
+  AudioBusFormat format{16000, 1};
+  ASSERT_TRUE(node.setBusFormat(format));
+  ASSERT_TRUE(consumeAll(node, scaled));
+  EXPECT_EQ(node.processAudio(), k->text);
+  EXPECT_TRUE(logs.linesStartingWith("[SherpaSTTNode] Clamped").empty());
+}
