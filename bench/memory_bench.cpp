@@ -13,6 +13,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include <quorvel/Logger.h>
@@ -41,53 +43,48 @@ int main(int argc, char** argv) {
   const int early = total / 10;
   const char* texts[] = {"Hello there.", "Good morning.", "See you soon.", "Thank you very much.",
                          "Yes.", "It is raining today.", "Number seven.", "Turn left."};
-  long startKiB = 0, earlyKiB = 0, lateKiB = 0;
-  double earlyHeap = 0, lateHeap = 0;
-  long blocks = 0;
-  double seconds = 0;
+  // One synthesis of text i, through the engine alone or through the node
+  // and played to its end.
+  std::function<void(int)> speak;
+  std::unique_ptr<bench::DirectVoice> voice;
+  std::unique_ptr<SherpaTTSNode> node;
+  std::atomic<bool> finished{false};
+  bench::Block block(48000, 2, 480);
   if (engineOnly) {
-    bench::DirectVoice voice;
-    startKiB = bench::residentKiB();
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 1; i <= total; ++i) {
-      const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(voice.tts, texts[i % 8], 0, 1.0f);
-      SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-      if (i == early) {
-        earlyKiB = bench::residentKiB();
-        earlyHeap = heapInUseMiB();
-      }
-    }
-    lateKiB = bench::residentKiB();
-    lateHeap = heapInUseMiB();
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    voice = std::make_unique<bench::DirectVoice>();
+    speak = [&](int i) {
+      SherpaOnnxDestroyOfflineTtsGeneratedAudio(SherpaOnnxOfflineTtsGenerate(voice->tts, texts[i % 8], 0, 1.0f));
+    };
   } else {
-    SherpaTTSNode node{QVAnyMap{}};
-    std::atomic<bool> finished{false};
-    node.addListener("finished", [&](const std::string&, const QVAny&) { finished.store(true); });
+    node = std::make_unique<SherpaTTSNode>(QVAnyMap{});
+    node->addListener("finished", [&](const std::string&, const QVAny&) { finished.store(true); });
     AudioBusFormat format{48000, 2};
-    node.setBusFormat(format);
-    bench::Block block(48000, 2, 480);
-    startKiB = bench::residentKiB();
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 1; i <= total; ++i) {
+    node->setBusFormat(format);
+    speak = [&](int i) {
       finished.store(false);
-      node.synthesize(std::string(texts[i % 8]));
-      for (int b = 0; b < 5000 && !finished.load(); ++b, ++blocks) node.produce(block.bus());
-      if (i == early) {
-        earlyKiB = bench::residentKiB();
-        earlyHeap = heapInUseMiB();
-      }
-    }
-    lateKiB = bench::residentKiB();
-    lateHeap = heapInUseMiB();
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+      node->synthesize(std::string(texts[i % 8]));
+      for (int b = 0; b < 5000 && !finished.load(); ++b) node->produce(block.bus());
+    };
   }
+  const long startKiB = bench::residentKiB();
+  long earlyKiB = 0;
+  double earlyHeap = 0;
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 1; i <= total; ++i) {
+    speak(i);
+    if (i == early) {
+      earlyKiB = bench::residentKiB();
+      earlyHeap = heapInUseMiB();
+    }
+  }
+  const long lateKiB = bench::residentKiB();
+  const double lateHeap = heapInUseMiB();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const double ratio = static_cast<double>(lateKiB) / static_cast<double>(earlyKiB);
   std::printf("| %s | %d / %d | %.1f MiB | %.1f MiB | %.1f MiB | %.4f | %s | %.2f / %.2f MiB | %.1f s |\n",
               engineOnly ? "engine alone: generate + destroy" :
                            "node: synthesize + play to the end (48000 Hz stereo, 480-frame blocks)",
               early, total, startKiB / 1024.0, earlyKiB / 1024.0, lateKiB / 1024.0, ratio,
               std::abs(ratio - 1.0) <= 0.05 ? "met" : "missed", earlyHeap, lateHeap, seconds);
-  (void)blocks;
   return 0;
 }

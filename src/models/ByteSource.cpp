@@ -57,9 +57,6 @@ bool FileBytes::read(uint64_t offset, void* out, size_t length) const {
   return true;
 }
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
 
 bool readWholeFile(const std::string& path, uint64_t maxBytes, std::string& out) {
   const FileBytes file(path);

@@ -58,9 +58,6 @@ class FileBytes final : public ByteSource {
   mutable bool blockValid_ = false;
 };
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
 
 // Reads a whole regular file of at most `maxBytes` into `out`; false when it
 // cannot be read or is larger.

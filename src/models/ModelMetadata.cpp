@@ -1,5 +1,10 @@
 #include "ModelMetadata.h"
 
+#include <system_error>
+#include <filesystem>
+
+#include "ModelPaths.h"
+
 namespace quorvel::extensions::sherpa {
 
 bool isOrtModelPath(const std::string& path) { return path.ends_with(".ort"); }
@@ -10,9 +15,17 @@ std::optional<ModelMetadata> readModelMetadata(const std::string& path) {
   return isOrtModelPath(path) ? readOrtMetadata(file) : readOnnxMetadata(file);
 }
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
+std::string modelFileProblem(const std::string& path,
+                             const std::function<std::string(const ModelMetadata&)>& rules) {
+  if (!pathExists(path)) return {};
+  const std::string prefix = "Model file " + path + ": ";
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return prefix + "not a regular file";
+  const auto metadata = readModelMetadata(path);
+  if (!metadata) return prefix + "cannot be read as an " + (isOrtModelPath(path) ? "ORT" : "ONNX") + " model";
+  const std::string why = rules(*metadata);
+  return why.empty() ? why : prefix + why;
+}
 
 std::string metadataValue(const ModelMetadata& metadata, const std::string& key) {
   const auto found = metadata.find(key);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -41,6 +42,13 @@ std::optional<ModelMetadata> readOrtMetadata(const ByteSource& bytes);
 // else ONNX. std::nullopt when the file cannot be opened or is not a
 // well-formed file of that format.
 std::optional<ModelMetadata> readModelMetadata(const std::string& path);
+
+// Reads the metadata of the model at `path` and applies `rules` to it: ""
+// when the rules pass or nothing exists at `path` (the engine refuses a
+// missing file itself), else "Model file PATH: why", also when the file is
+// not a regular file or cannot be read as the format its name selects.
+std::string modelFileProblem(const std::string& path,
+                             const std::function<std::string(const ModelMetadata&)>& rules);
 
 // True when the engine reads `path` as an ORT file.
 bool isOrtModelPath(const std::string& path);

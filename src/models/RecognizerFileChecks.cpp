@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <system_error>
-#include <filesystem>
+
+#include "ByteSource.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -39,43 +41,34 @@ bool isIntegerList(const std::string& value) {
   return true;
 }
 
-// Little-endian reader that tracks how many bytes remain; any short read
-// makes every later read fail.
+// Sequential little-endian reads over the bounded file source; any short
+// read makes every later read fail.
 class GraphReader {
  public:
-  GraphReader(std::ifstream& in, uint64_t size) : in_(in), remaining_(size) {}
+  explicit GraphReader(const ByteSource& bytes) : bytes_(bytes) {}
 
-  uint64_t remaining() const { return remaining_; }
+  uint64_t remaining() const { return bytes_.size() - position_; }
 
   template <typename T>
   bool read(T& value) {
-    if (remaining_ < sizeof(T)) return false;
-    if (!in_.read(reinterpret_cast<char*>(&value), sizeof(T))) return false;
-    remaining_ -= sizeof(T);
+    if (!bytes_.read(position_, &value, sizeof(T))) return false;
+    position_ += sizeof(T);
     return true;
   }
 
   bool readString(std::string& value) {
     int32_t length = 0;
     if (!read(length) || length < 0 || length > kMaxStringLength) return false;
-    if (static_cast<uint64_t>(length) > remaining_) return false;
+    if (static_cast<uint64_t>(length) > remaining()) return false;
     value.resize(static_cast<size_t>(length));
-    if (length > 0 && !in_.read(value.data(), length)) return false;
-    remaining_ -= static_cast<uint64_t>(length);
-    return true;
-  }
-
-  bool skip(uint64_t bytes) {
-    if (bytes > remaining_) return false;
-    in_.seekg(static_cast<std::streamoff>(bytes), std::ios::cur);
-    if (!in_) return false;
-    remaining_ -= bytes;
+    if (!bytes_.read(position_, value.data(), value.size())) return false;
+    position_ += static_cast<uint64_t>(length);
     return true;
   }
 
  private:
-  std::ifstream& in_;
-  uint64_t remaining_;
+  const ByteSource& bytes_;
+  uint64_t position_ = 0;
 };
 
 bool skipSymbolTable(GraphReader& reader) {
@@ -140,12 +133,9 @@ bool parseTokenLine(const std::string& line, std::string& symbol) {
 }  // namespace
 
 bool isValidDecodingGraph(const std::string& path) {
-  std::error_code error;
-  const uintmax_t size = std::filesystem::file_size(path, error);
-  if (error) return false;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  GraphReader reader(in, static_cast<uint64_t>(size));
+  const FileBytes file(path);
+  if (!file.isOpen()) return false;
+  GraphReader reader(file);
 
   int32_t magic = 0;
   std::string fstType;
@@ -192,9 +182,6 @@ bool isValidTokensFile(const std::string& path) {
   return any && hasBlank && !in.bad();
 }
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
 
 std::string recognizerMetadataProblem(const ModelMetadata& metadata) {
   if (const std::string key = conflictingMetadataKey(metadata); !key.empty()) {
@@ -211,14 +198,7 @@ std::string recognizerMetadataProblem(const ModelMetadata& metadata) {
 }
 
 std::string recognizerModelProblem(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) return {};
-  const std::string prefix = "Model file " + path + ": ";
-  if (!std::filesystem::is_regular_file(path, error)) return prefix + "not a regular file";
-  const auto metadata = readModelMetadata(path);
-  if (!metadata) return prefix + "cannot be read as an " + (isOrtModelPath(path) ? "ORT" : "ONNX") + " model";
-  const std::string why = recognizerMetadataProblem(*metadata);
-  return why.empty() ? why : prefix + why;
+  return modelFileProblem(path, recognizerMetadataProblem);
 }
 
 }  // namespace quorvel::extensions::sherpa

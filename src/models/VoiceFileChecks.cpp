@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ByteSource.h"
+#include "ModelPaths.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -120,11 +121,6 @@ bool isRegularFile(const std::string& path) {
   return std::filesystem::is_regular_file(path, error);
 }
 
-bool exists(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::exists(path, error);
-}
-
 }  // namespace
 
 std::string voiceMetadataProblem(const ModelMetadata& metadata) {
@@ -184,14 +180,8 @@ std::string voiceTokensProblem(std::string_view table) {
 
 std::string voiceFilesProblem(const std::string& modelPath, const std::string& tokensPath,
                               const std::string& dataDir) {
-  if (exists(modelPath)) {
-    const std::string prefix = "Model file " + modelPath + ": ";
-    if (!isRegularFile(modelPath)) return prefix + "not a regular file";
-    const auto metadata = readModelMetadata(modelPath);
-    if (!metadata) return prefix + "cannot be read as an " + (isOrtModelPath(modelPath) ? "ORT" : "ONNX") + " model";
-    if (std::string why = voiceMetadataProblem(*metadata); !why.empty()) return prefix + why;
-  }
-  if (exists(tokensPath)) {
+  if (std::string why = modelFileProblem(modelPath, voiceMetadataProblem); !why.empty()) return why;
+  if (pathExists(tokensPath)) {
     const std::string prefix = "Tokens file " + tokensPath;
     std::string table;
     if (!isRegularFile(tokensPath)) return prefix + ": not a regular file";
@@ -200,7 +190,7 @@ std::string voiceFilesProblem(const std::string& modelPath, const std::string& t
       return prefix + (why.starts_with("line ") ? " " : ": ") + why;
     }
   }
-  if (exists(dataDir)) {
+  if (pathExists(dataDir)) {
     if (std::string why = espeakDataProblem(dataDir); !why.empty()) return "Data directory " + dataDir + ": " + why;
   }
   return {};

@@ -113,7 +113,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
   if (actionName == "synthesize") {
     std::string text;
     if (auto why = readString(params, "text", text); !why.empty()) return refuse(actionName, why);
-    if (const size_t size = Internals::cleanTextForSynthesis(text).size(); size > Internals::kMaxSynthesisTextBytes)
+    if (const size_t size = Internals::cleanedTextLength(text); size > Internals::kMaxSynthesisTextBytes)
       return refuse(actionName, "Text too long: " + std::to_string(size) + " bytes (at most " +
                                     std::to_string(Internals::kMaxSynthesisTextBytes) + ")");
     Logger::debug("[SherpaTTSNode] Action 'synthesize' called with text: " + text);

@@ -51,6 +51,8 @@ class SherpaTTSNode::Internals {
   void synthesize(const std::string& text);
   void releaseStaleAudio();
   static std::string cleanTextForSynthesis(const std::string& text);
+  // The length of cleanTextForSynthesis(text), without building it.
+  static size_t cleanedTextLength(const std::string& text);
   // The longest text spoken in one piece. The engine holds the whole audio of
   // a text at once: with the demonstration voice 64 KiB is about an hour of
   // speech and half a gigabyte while it is generated; 1 MB would be 8 GB.

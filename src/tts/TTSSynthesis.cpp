@@ -1,5 +1,6 @@
 // Turning one text into one published segment, and releasing the segments
 // that no pointer names any more.
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -37,6 +38,10 @@ std::string SherpaTTSNode::Internals::cleanTextForSynthesis(const std::string& t
     if (c != '*') cleaned.push_back(c);
   }
   return cleaned;
+}
+
+size_t SherpaTTSNode::Internals::cleanedTextLength(const std::string& text) {
+  return text.size() - static_cast<size_t>(std::count(text.begin(), text.end(), '*'));
 }
 
 void SherpaTTSNode::Internals::synthesize(const std::string& text) {

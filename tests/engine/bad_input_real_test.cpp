@@ -27,6 +27,7 @@
 #include "RealVoice.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
+#include "stt/SttFeeding.h"
 #include "stt/SttTestFiles.h"
 #include "support/KnownAudio.h"
 #include "support/LogCapture.h"
@@ -244,17 +245,6 @@ std::optional<known_audio::KnownAudio> knownAudio16k() {
   return std::nullopt;
 }
 
-// Hands `samples` to consume in 10 ms blocks; false when one was dropped.
-bool consumeAll(SherpaSTTNode& node, std::vector<float> samples) {
-  for (size_t i = 0; i < samples.size(); i += 160) {
-    float* start = samples.data() + i;
-    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min<size_t>(160, samples.size() - i)), false, 16000, &start);
-    AudioBus bus(&buffer);
-    if (!node.consume(bus)) return false;
-  }
-  return true;
-}
-
 class BadInputRealRecogniser : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -310,7 +300,7 @@ TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndAGoodLoadDecodesTheKeptA
       bool ok = check(node.setBusFormat(format), "format");
       ok = check(!node.loadSherpaModel(c.model, c.tokens, c.graph), "the load fails") && ok;
       ok = check(!childLogs.lines().empty(), "an error line") && ok;
-      ok = check(consumeAll(node, k->wav.samples) && node.processAudio().empty(), "nothing decoded") && ok;
+      ok = check(stt_test::consumeInBlocks(node, k->wav.samples) && node.processAudio().empty(), "nothing decoded") && ok;
       ok = check(node.loadSherpaModel(defaultSTTModelPath(), defaultSTTTokensPath(), defaultSTTGraphPath()),
                  "good load") && ok;
       const std::string text = node.processAudio();
@@ -332,9 +322,9 @@ TEST_F(BadInputRealRecogniser, HugeFiniteSamplesDoNotFreezeTheResult) {
     for (size_t i = 0; i < wild.size(); ++i) {
       wild[i] = (i % 2 == 0 ? 1.0f : -1.0f) * (i % 3 == 0 ? std::numeric_limits<float>::max() : 1e20f);
     }
-    if (!consumeAll(node, wild)) return false;
+    if (!stt_test::consumeInBlocks(node, wild)) return false;
     node.processAudio();
-    if (!consumeAll(node, k->wav.samples)) return false;
+    if (!stt_test::consumeInBlocks(node, k->wav.samples)) return false;
     const std::string text = node.processAudio();
     return check(text.find(k->text) != std::string::npos, "'" + k->text + "' decoded after wild samples, got '" + text + "'");
   });
@@ -351,7 +341,7 @@ TEST_F(BadInputRealRecogniser, AudioScaledLikeSixteenBitIntegersStillDecodes) {
   SherpaSTTNode node;
   AudioBusFormat format{16000, 1};
   ASSERT_TRUE(node.setBusFormat(format));
-  ASSERT_TRUE(consumeAll(node, scaled));
+  ASSERT_TRUE(stt_test::consumeInBlocks(node, scaled));
   EXPECT_EQ(node.processAudio(), k->text);
   EXPECT_TRUE(logs.linesStartingWith("[SherpaSTTNode] Clamped").empty());
 }

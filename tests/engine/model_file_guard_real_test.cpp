@@ -27,6 +27,7 @@
 #include "models/ModelMetadata.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
+#include "stt/SttFeeding.h"
 #include "support/KnownAudio.h"
 #include "support/LogCapture.h"
 #include "support/ModelFileBuilder.h"
@@ -322,16 +323,6 @@ bool speaks(SherpaTTSNode& node) {
   return events.finishedCount() == 1 && peak > 0.05f;
 }
 
-bool feed(SherpaSTTNode& node, std::vector<float> samples) {
-  for (size_t i = 0; i < samples.size(); i += 160) {
-    float* start = samples.data() + i;
-    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min<size_t>(160, samples.size() - i)), false, 16000, &start);
-    AudioBus bus(&buffer);
-    if (!node.consume(bus)) return false;
-  }
-  return true;
-}
-
 std::optional<known_audio::KnownAudio> knownAudio() {
   for (auto& k : known_audio::readKnownAudio(goodFiles().parent_path() / "testdata")) {
     if (k.rate == 16000 && !k.wav.samples.empty()) return k;
@@ -432,7 +423,7 @@ TEST_P(RecognizerGuard, RefusedAtConstructionAndTheNodeThenDecodesWithTheGoodMod
   // Nothing decodes without a model; a bad graph let through would crash here.
   AudioBusFormat format{16000, 1};
   ASSERT_TRUE(node.setBusFormat(format));
-  ASSERT_TRUE(feed(node, known->wav.samples));
+  ASSERT_TRUE(stt_test::consumeInBlocks(node, known->wav.samples));
   EXPECT_EQ(node.processAudio(), "");
   // The same files again through a reload, then the good ones.
   EXPECT_FALSE(node.loadSherpaModel(resolveSTTModelPath(), resolveSTTTokensPath(), resolveSTTGraphPath()));

@@ -12,6 +12,7 @@
 #include "SoakRun.h"
 #include "models/ModelPaths.h"
 #include "support/KnownAudio.h"
+#include "support/LogCapture.h"
 
 namespace soak {
 
@@ -52,6 +53,27 @@ inline void expectHealthy(const Report& r) {
   const long allowed = std::max(10L * 1024 * 1024, r.rssAfterWarmUp / 10);
   EXPECT_LT(r.rssAtEnd - r.rssAfterWarmUp, allowed) << "resident memory grew from " << r.rssAfterWarmUp << " to "
                                                    << r.rssAtEnd << " bytes";
+}
+
+// Soaks `node` (with `recognizer` alongside) under the default options and
+// `seed`, prints the report under `title` and checks it, and that no error
+// line was logged meanwhile.
+inline Report runAndCheck(quorvel::extensions::sherpa::SherpaTTSNode& node,
+                          quorvel::extensions::sherpa::SherpaSTTNode& recognizer, uint32_t seed,
+                          const std::string& title) {
+  // Errors only: the other lines would pile up in the capture.
+  testing_support::LogCapture logs(quorvel::LogLevel::Error);
+  Options options;
+  options.duration = duration();
+  options.voice = defaultVoice();
+  options.recognizerAudio = helloWorldAudio();
+  options.seed = seed;
+  const Report report = run(node, &recognizer, options);
+  print(title, report);
+  expectHealthy(report);
+  const auto errors = logs.lines();
+  EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, first: " << errors.front();
+  return report;
 }
 
 }  // namespace soak

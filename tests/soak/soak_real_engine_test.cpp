@@ -17,22 +17,9 @@ TEST(SoakRealEngine, RandomUseLosesNoSegmentAndKeepsMemoryFlat) {
   if (!std::filesystem::exists(defaultTTSModelPath("en")) || !std::filesystem::exists(defaultSTTModelPath())) {
     GTEST_SKIP() << "the generated models are not beside the test program (run scripts/models/generate.sh)";
   }
-  testing_support::LogCapture logs(quorvel::LogLevel::Error);
-
   SherpaTTSNode node{quorvel::QVAnyMap()};
   ASSERT_NE(node.internalsForTesting().tts, nullptr);
   SherpaSTTNode recognizer;
-
-  soak::Options options;
-  options.duration = soak::duration();
-  options.voice = soak::defaultVoice();
-  options.recognizerAudio = soak::helloWorldAudio();
-  options.seed = 23;
-  const soak::Report report = soak::run(node, &recognizer, options);
-  soak::print("real engine, seed 23", report);
-
-  soak::expectHealthy(report);
-  const auto errors = logs.lines();
-  EXPECT_TRUE(errors.empty()) << errors.size() << " error lines, first: " << errors.front();
+  const soak::Report report = soak::runAndCheck(node, recognizer, 23, "real engine, seed 23");
   EXPECT_NE(report.recognizedText.find("HELLO WORLD"), std::string::npos) << report.recognizedText;
 }
