@@ -39,6 +39,11 @@ struct GeneratedAudioItem {
   }
 
   const SherpaOnnxGeneratedAudio* audio;
+  // Order of the synthesis that made it (set before the item is published):
+  // "stop" and a cut-in drop what began before them.
+  uint64_t sequence = 0;
+  // Scratch of the release scan; touched only while the engine is held.
+  bool releasable = false;
   std::atomic<int32_t> readPosition{0};
   std::atomic<bool> complete{false};
 };

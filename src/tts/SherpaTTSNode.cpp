@@ -42,6 +42,12 @@ QVAnyMap clearStreamingBufferMetadata() {
   return QVAnyMap{{md::ACTION_DESCRIPTION, QVAny("Clears the streaming text buffer without synthesizing.")}};
 }
 
+QVAnyMap stopMetadata() {
+  return QVAnyMap{{md::ACTION_DESCRIPTION,
+                   QVAny("Stops speaking at once: fades out what plays and drops queued speech and held streaming "
+                         "text, without \"finished\".")}};
+}
+
 QVAnyMap finishedMetadata() {
   return QVAnyMap{{md::EVENT_DESCRIPTION, QVAny("Emitted when the synthesized audio has finished playing.")}};
 }
@@ -103,6 +109,7 @@ SherpaTTSNode::SherpaTTSNode(const QVAnyMap& config) : internals(std::make_uniqu
   registerAction("synthesize", synthesizeMetadata());
   registerAction("appendStreamingText", appendStreamingTextMetadata());
   registerAction("clearStreamingBuffer", clearStreamingBufferMetadata());
+  registerAction("stop", stopMetadata());
   registerEvent("finished", finishedMetadata());
   registerEvent("synthesisStarted", synthesisStartedMetadata());
 }
@@ -132,6 +139,11 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
   if (actionName == "clearStreamingBuffer") {
     Logger::debug("[SherpaTTSNode] Action 'clearStreamingBuffer' called");
     clearStreamingBuffer();
+    return Result<QVAny>::success(QVAny());
+  }
+  if (actionName == "stop") {
+    Logger::debug("[SherpaTTSNode] Action 'stop' called");
+    stop();
     return Result<QVAny>::success(QVAny());
   }
   if (actionName == "loadModel") {
@@ -171,6 +183,8 @@ void SherpaTTSNode::appendStreamingText(const std::string& token, bool isFinal) 
 }
 
 void SherpaTTSNode::clearStreamingBuffer() { internals->clearStreamingBuffer(); }
+
+void SherpaTTSNode::stop() { internals->stop(); }
 
 bool SherpaTTSNode::loadModel(const std::string& modelPath, const std::string& tokensPath,
                               const std::string& dataPath) {

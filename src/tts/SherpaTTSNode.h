@@ -9,23 +9,51 @@
 // Events: "synthesisStarted" ({"text": ...}) when a text goes to the engine,
 // "finished" ({}) when a synthesised segment has played to its end.
 //
-// Threads.
-//  - Control threads (the application's): construction, callAction and the
-//    forwarding operations below, destruction. They may block: synthesis and
-//    voice loading run synchronously on the caller's thread, and two of them
-//    never use the engine at the same time (the second waits).
-//  - The configuration thread: setBusFormat. It may run while blocks are
-//    produced; the conversion object is swapped only between two blocks.
-//  - The audio thread: produce, once per block. It never waits for a control
-//    thread, takes no blocking lock and allocates nothing while a segment
-//    simply plays on. At the end of a segment it emits "finished" and may
-//    synthesise the next piece of streamed text on that same thread.
-//  - Listeners of "finished" run on the audio thread inside produce: they
-//    must return quickly and must not call back into the node (its
-//    operations may wait for that very produce to return).
-//  - Teardown and reloads wait for a running produce to return; produce calls
-//    that begin meanwhile render silence. The host must not begin a produce
-//    call once the node's destruction has begun.
+// Threads. Every operation below may be called from any thread, including
+// from inside a listener of this node's events, and never waits for the
+// thread it runs on.
+//  - Control threads (the application's): construction, callAction, the
+//    forwarding operations, destruction. Synthesis and voice loading run on
+//    the caller's thread; two of them never use the engine at once (the
+//    second waits for the first, blocking).
+//  - The audio thread: produce, once per block. It never waits: it takes no
+//    blocking lock and allocates nothing while a segment plays on. At the
+//    end of a segment it emits "finished" and may synthesise the next piece
+//    of streamed text on that same thread.
+//  - Listeners. "finished" runs on the audio thread inside produce;
+//    "synthesisStarted" on the thread that synthesises (a control thread, or
+//    the audio thread after "finished"), while that synthesis holds the
+//    engine. From either, by operation:
+//      synthesize, appendStreamingText: run at once when the engine is free
+//        or already this thread's. On the audio thread with the engine busy,
+//        the work is handed to the thread that holds it, which does it next.
+//        A text or piece begun from a "synthesisStarted" listener comes after
+//        the one announced (a whole text cuts in on it at once).
+//      clearStreamingBuffer, stop: at once, from anywhere; they wait for
+//        nothing but the brief buffer lock.
+//      loadModel: at once, like synthesize; it answers false when the audio
+//        thread had to hand it over (the voice then loads when the engine is
+//        free). From inside produce, the segments it drops are freed and the
+//        conversion rebuilt when that produce call has rendered its block.
+//      setBusFormat: at once on a control thread (it waits, blocking, for a
+//        running produce to return, never longer); from inside produce the
+//        new rate applies from the next block on.
+//      produce: a produce inside a produce (or beside one, on another
+//        thread) renders silence and changes nothing.
+//  - Teardown, reloads and format changes wait for a running produce to
+//    return; produce calls that begin meanwhile render silence. The host
+//    must not begin a produce call once the node's destruction has begun,
+//    nor destroy the node from one of its listeners.
+//
+// Speech. "synthesize" speaks a whole text and cuts in on what plays (the
+// old segment fades out over one block, without "finished"); it also drops
+// streamed pieces that wait their turn, while held streaming text stays
+// held. Streamed pieces never cut each other off: a piece waits in a short
+// queue behind the one that plays and starts in the block in which that one
+// ends, in the order of the text. A final token while speech plays queues
+// the rest of the buffer behind it. "stop" (beyond the streamed pieces and
+// whole texts) fades out what plays within one block and drops what is
+// queued, what is being synthesised and the held text, without "finished".
 //
 // Ownership. The host owns the node (created by the factory with new, deleted
 // through the virtual destructor). The node owns its Internals, which owns the
@@ -55,7 +83,8 @@ class SherpaTTSNode : public SingleBusAudioSourceNode {
   ~SherpaTTSNode() override;
 
   // "synthesize" {text}, "appendStreamingText" {token, isFinal?},
-  // "clearStreamingBuffer", "loadModel" {modelPath, tokensPath, dataPath};
+  // "clearStreamingBuffer", "stop", "loadModel" {modelPath, tokensPath,
+  // dataPath};
   // any other name goes to the base class.
   Result<QVAny> callAction(const std::string& actionName, const QVAnyMap& params) override;
   // Accepts 1 or 2 channels at any rate from 0 (none given) up; refuses
@@ -67,6 +96,7 @@ class SherpaTTSNode : public SingleBusAudioSourceNode {
   void synthesize(const std::string& text);
   void appendStreamingText(const std::string& token, bool isFinal);
   void clearStreamingBuffer();
+  void stop();
   // True when a voice is loaded afterwards.
   bool loadModel(const std::string& modelPath, const std::string& tokensPath, const std::string& dataPath);
 

@@ -2,17 +2,18 @@
 //
 // Who touches what:
 //  - Loaded voice (config, speakerId, tts, modelPath, tokensPath,
-//    dataDirPath): only while holding engineMutex.
-//  - Playback: generatedAudioItems is changed only while holding engineMutex,
-//    and on control threads items are freed under streamingMutex as well
-//    (isAudioPlaying reads an item under it). nextItem is stored by
-//    synthesis, currentItem by the render step; both are read anywhere.
-//    resampler is replaced only between two produce calls (see
-//    ProduceExclusion), sampleRate only under formatMutex.
-//  - streamingBuffer: under streamingMutex.
-// Lock order: engineMutex, then formatMutex or streamingMutex. The audio
-// thread only ever try-locks engineMutex, and takes streamingMutex only in
-// the synthesis of buffered text after a segment has finished.
+//    dataDirPath): only while holding `engine`.
+//  - Playback: generatedAudioItems is changed only while holding `engine`,
+//    and items are freed under streamingMutex as well (isAudioPlaying reads
+//    items under it). nextItem (whole texts) is stored by synthesis, pieces
+//    are pushed to queuedPieces by synthesis and popped by the render step,
+//    currentItem and takenUpSequence are stored by the render step; all are
+//    read anywhere. resampler is replaced only while produce is kept out
+//    (RenderGate), or by produce itself; sampleRate only under formatMutex.
+//  - streamingBuffer and finalRequested: under streamingMutex.
+// Lock order: engine, then formatMutex, then streamingMutex. The audio
+// thread only ever tries `engine` and formatMutex, and takes streamingMutex
+// only for brief reads and cuts of the buffer.
 #pragma once
 
 #include <atomic>
@@ -26,7 +27,10 @@
 #include <quorvel/AudioBus.h>
 #include <quorvel/AudioGraphResampler.h>
 
+#include "EngineLock.h"
 #include "GeneratedAudioItem.h"
+#include "PieceQueue.h"
+#include "RenderGate.h"
 #include "SherpaTTSNode.h"
 #include "engine/SherpaOnnxCApi.h"
 
@@ -40,14 +44,15 @@ class SherpaTTSNode::Internals {
   Internals(const Internals&) = delete;
   Internals& operator=(const Internals&) = delete;
 
-  // Loading and teardown (TTSLoading.cpp). Control thread.
+  // Loading and teardown (TTSLoading.cpp). Any thread; see SherpaTTSNode.h.
   bool loadModel(const std::string& modelPath, const std::string& tokensPath, const std::string& dataPath);
   void cleanup();
 
-  // Output format (TTSFormat.cpp). Configuration thread.
+  // Output format (TTSFormat.cpp). Any thread; from inside produce the new
+  // rate takes effect when that produce call has rendered its block.
   void setSampleRate(int rate);
 
-  // Synthesis (TTSSynthesis.cpp). Control thread; waits for a running one.
+  // Synthesis (TTSSynthesis.cpp). A whole text, cutting in on what plays.
   void synthesize(const std::string& text);
   void releaseStaleAudio();
   static std::string cleanTextForSynthesis(const std::string& text);
@@ -62,7 +67,14 @@ class SherpaTTSNode::Internals {
   void appendStreamingText(const std::string& token, bool isFinal);
   void clearStreamingBuffer();
   void synthesizeBufferedText();  // audio thread, after "finished"
-  bool isAudioPlaying();          // call with streamingMutex held
+  // True while speech plays or is about to: a segment playing, a whole text
+  // published and not yet taken up, a piece queued, or a synthesis running.
+  // Call with streamingMutex or `engine` held (it reads items).
+  bool isAudioPlaying();
+
+  // Interruption (TTSStreaming.cpp): drops what plays (faded within one
+  // block), what is queued, what is being synthesised and the held text.
+  void stop();
 
   // Playback (TTSPlayback.cpp). Audio thread.
   bool produce(AudioBus& bus);
@@ -72,71 +84,82 @@ class SherpaTTSNode::Internals {
                             uint32_t frameCount, uint32_t channelCount);
   void onPlaybackFinished();
 
-  // ---- State, in the order the node's data model gives it. ----
-  SherpaTTSNode* node;  // not owned; events are emitted through it
-  // Loaded voice.
+  // ---- Loaded voice. ----
+  SherpaTTSNode* node;                // not owned; events are emitted through it
   SherpaOnnxOfflineTtsConfig config;  // zeroed and refilled at every load
   int32_t speakerId = 0;
   const SherpaOnnxOfflineTts* tts = nullptr;  // owned; null while no voice
-  // Playback.
-  std::vector<std::unique_ptr<GeneratedAudioItem>> generatedAudioItems;  // owns every item, oldest first
-  std::atomic<GeneratedAudioItem*> nextItem{nullptr};     // newest published item
-  std::atomic<GeneratedAudioItem*> currentItem{nullptr};  // item the render step plays
-  std::unique_ptr<AudioGraphResampler> resampler;         // present when the graph is not at 16000 Hz
-  int32_t sampleRate = 0;                                 // graph rate as last given; 0: none yet
   // Files of the loaded voice (config points at their characters).
   std::string modelPath;
   std::string tokensPath;
   std::string dataDirPath;
-  // Streaming text.
+
+  // ---- Playback. ----
+  std::vector<std::unique_ptr<GeneratedAudioItem>> generatedAudioItems;  // owns every item, oldest first
+  std::atomic<GeneratedAudioItem*> nextItem{nullptr};     // newest whole text published
+  std::atomic<GeneratedAudioItem*> currentItem{nullptr};  // item the render step plays
+  PieceQueue queuedPieces;                                // streamed pieces waiting their turn
+  std::unique_ptr<AudioGraphResampler> resampler;         // present when the graph is not at 16000 Hz
+  int32_t sampleRate = 0;                                 // graph rate as last given; 0: none yet
+  // Every synthesis draws a sequence number when it begins.
+  std::atomic<uint64_t> nextSequence{1};
+  // Segments of an earlier sequence are dropped ("stop", a reload).
+  std::atomic<uint64_t> dropBefore{0};
+  // Sequence of the newest whole text begun: earlier syntheses that have not
+  // published yet give way to it, and queued pieces before it are dropped.
+  std::atomic<uint64_t> newestWholeText{0};
+  // Sequence of the newest whole text the render step has taken up or passed
+  // over; a whole text is taken up once at most.
+  std::atomic<uint64_t> takenUpSequence{0};
+  // Syntheses between their start and their publication.
+  std::atomic<int> synthesesRunning{0};
+  const QVAny finishedPayload{QVAnyMap()};  // built once: "finished" allocates nothing
+
+  // ---- Streaming text. ----
   std::string streamingBuffer;
+  bool finalRequested = false;  // a final token's flush waits for a free queue slot
   std::mutex streamingMutex;
   // True while the next synthesis starts a new utterance (latency line).
   // Written by control and audio threads, hence atomic.
   std::atomic<bool> firstSynthesis{true};
 
   // ---- Coordination between the threads. ----
-  // Serialises every use of the engine and every change of
-  // generatedAudioItems: syntheses, loads and cleanup. Control threads lock
-  // it; the audio thread only try-locks it.
-  std::mutex engineMutex;
-  // Serialises control-side changes of sampleRate and resampler.
+  EngineLock engine;  // every use of the engine and every change of generatedAudioItems
+  RenderGate gate;    // produce against control threads
+  // Serialises changes of sampleRate and resampler.
   std::mutex formatMutex;
-  // Produce calls currently inside produce, and requests to keep produce
-  // out (while non-zero, produce renders silence and touches nothing else).
-  std::atomic<int> produceInFlight{0};
-  std::atomic<int> produceExclusions{0};
-  // Incremented on entry to and exit from renderAudio: odd while the render
-  // step runs. releaseStaleAudio waits for an odd value to pass.
-  std::atomic<uint64_t> renderPasses{0};
-  // Set when the synthesis of buffered text after "finished" found the
-  // engine busy; the render step retries once nothing plays.
+  std::atomic<int32_t> pendingRate{0};  // rate asked for from inside produce
+  // Set when the cut of buffered text after "finished" found the engine
+  // busy; the render step retries once nothing plays.
   std::atomic<bool> bufferedSynthesisPending{false};
-  // True while a synthesis runs on the audio thread; guarded by engineMutex.
-  bool synthesisOnAudioThread = false;
-
-  // Keeps produce out for its lifetime: waits (on the calling control
-  // thread) until no produce is inside, while new produce calls render
-  // silence. Never used on the audio thread.
-  class ProduceExclusion {
-   public:
-    explicit ProduceExclusion(Internals& internals);
-    ~ProduceExclusion();
-    ProduceExclusion(const ProduceExclusion&) = delete;
-    ProduceExclusion& operator=(const ProduceExclusion&) = delete;
-
-   private:
-    Internals& internals_;
-  };
 
  private:
-  // The parts of the public operations that run with engineMutex held.
-  void synthesizeHoldingEngine(const std::string& text);
-  void synthesizeBufferedTextHoldingEngine();
+  enum class SegmentKind { kWholeText, kPiece };
+  bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind);
+  bool generateAndPublish(const std::string& text, SegmentKind kind);
+  bool superseded(uint64_t sequence) const;
+  void publish(std::unique_ptr<GeneratedAudioItem> item, SegmentKind kind);
+  // Cuts the piece due now (a final token's flush, or, unless finalOnly, a
+  // piece while nothing plays) and synthesises it into the queue.
+  void synthesizeDueTextHoldingEngine(bool afterFinished, bool finalOnly);
+  bool loadModelHoldingEngine(const std::string& modelPath, const std::string& tokensPath,
+                              const std::string& dataPath);
   void cleanupHoldingEngine();
+  void cleanupInsideProduce();
   void restoreConversion();
+  // With formatMutex held; produce is kept out unless it is the caller.
+  void changeRateHoldingFormat(int rate, bool fromProduce);
+  // The conversion work requested from inside produce; false when the
+  // format lock is busy (it is asked for again next block).
+  bool changeConversionFromProduce(unsigned requests);
   // Runs the deferred synthesis that found the engine busy, once it is free.
   void retryBufferedSynthesis();
+  // What produce does after rendering its block (RenderGate requests).
+  void finishProduce();
+  // Frees the items no pointer names, when a scan ran with no render pass
+  // under way; false when something stopped it (asked again later).
+  bool releaseUnnamedItems();
+  void dropQueuedBefore(uint64_t sequence);
   std::unique_ptr<AudioGraphResampler> makeResampler();
   bool resamplerCallback(AudioBusList& inBuses, AudioBusList& outBuses);
 };

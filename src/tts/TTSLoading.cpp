@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include <quorvel/Logger.h>
 
@@ -30,15 +29,6 @@ const SherpaOnnxOfflineTts* createEngine(const SherpaOnnxOfflineTtsConfig& confi
 
 }  // namespace
 
-SherpaTTSNode::Internals::ProduceExclusion::ProduceExclusion(Internals& internals) : internals_(internals) {
-  internals_.produceExclusions.fetch_add(1);
-  // A produce that entered before the request finishes its block; one that
-  // enters after it sees the request and leaves at once.
-  while (internals_.produceInFlight.load() != 0) std::this_thread::yield();
-}
-
-SherpaTTSNode::Internals::ProduceExclusion::~ProduceExclusion() { internals_.produceExclusions.fetch_sub(1); }
-
 SherpaTTSNode::Internals::Internals(SherpaTTSNode* owner, const std::string& language) : node(owner) {
   const std::string model = defaultTTSModelPath(language);
   const std::string tokens = defaultTTSTokensPath(language);
@@ -63,14 +53,34 @@ SherpaTTSNode::Internals::Internals(SherpaTTSNode* owner, const std::string& lan
 SherpaTTSNode::Internals::~Internals() {
   Logger::info("[SherpaTTSNode] Destructor called - starting cleanup");
   // Kept for good: from here on produce renders silence until the object is gone.
-  produceExclusions.fetch_add(1);
+  gate.closeForGood();
+  engine.discardDeferred();
   cleanup();
   Logger::info("[SherpaTTSNode] Destructor completed");
 }
 
 bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const std::string& newTokensPath,
                                          const std::string& newDataPath) {
-  std::lock_guard<std::mutex> engine(engineMutex);
+  if (gate.insideProduce()) {
+    // A listener on the audio thread: the engine is taken only if it is free
+    // (or already this thread's); otherwise the load is handed to the thread
+    // that holds it, and this call cannot say how it will end.
+    EngineHold hold(engine, EngineHold::kTry);
+    if (hold.held()) return loadModelHoldingEngine(newModelPath, newTokensPath, newDataPath);
+    engine.defer([this, newModelPath, newTokensPath, newDataPath] {
+      loadModelHoldingEngine(newModelPath, newTokensPath, newDataPath);
+    });
+    Logger::warning("[SherpaTTSNode] loadModel called on the audio thread while the engine is busy; the voice is "
+                    "loaded when it is free: " + newModelPath);
+    return false;
+  }
+  EngineHold hold(engine, EngineHold::kWait);
+  return loadModelHoldingEngine(newModelPath, newTokensPath, newDataPath);
+}
+
+bool SherpaTTSNode::Internals::loadModelHoldingEngine(const std::string& newModelPath,
+                                                      const std::string& newTokensPath,
+                                                      const std::string& newDataPath) {
   Logger::info("[SherpaTTSNode] loadModel called with path: " + newModelPath);
   if (!pathExists(newModelPath)) {
     Logger::warning("[SherpaTTSNode] Model file does not exist at path: " + newModelPath);
@@ -80,6 +90,15 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
   }
   if (!pathExists(newDataPath)) {
     Logger::warning("[SherpaTTSNode] Data directory does not exist at path: " + newDataPath);
+  }
+  // The engine ends the process on some malformed voice files instead of
+  // failing; those are refused here, before the loaded voice is torn down,
+  // so that a wrong path leaves a working node speaking.
+  if (const std::string problem = voiceFilesProblem(newModelPath, newTokensPath, newDataPath); !problem.empty()) {
+    Logger::error("[SherpaTTSNode] " + problem);
+    Logger::error("[SherpaTTSNode] Failed to create Sherpa Offline TTS.");
+    Logger::error("[SherpaTTSNode] Check that the model files exist and are valid");
+    return false;
   }
   if (tts != nullptr) {
     Logger::info("[SherpaTTSNode] Model already loaded, cleaning up before reloading");
@@ -93,14 +112,8 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
   config.model.vits.model = modelPath.c_str();
   config.model.vits.tokens = tokensPath.c_str();
   config.model.vits.data_dir = dataDirPath.c_str();
-  // The engine ends the process on some malformed voice files instead of
-  // failing; those are refused here and the engine is not called.
-  if (const std::string problem = voiceFilesProblem(modelPath, tokensPath, dataDirPath); problem.empty()) {
-    Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
-    tts = createEngine(config);
-  } else {
-    Logger::error("[SherpaTTSNode] " + problem);
-  }
+  Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
+  tts = createEngine(config);
   // cleanup released the conversion; the graph still runs at sampleRate.
   restoreConversion();
   if (tts != nullptr) {
@@ -113,31 +126,38 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
 }
 
 void SherpaTTSNode::Internals::cleanup() {
-  std::lock_guard<std::mutex> engine(engineMutex);
+  EngineHold hold(engine, EngineHold::kWait);
   cleanupHoldingEngine();
 }
 
 void SherpaTTSNode::Internals::cleanupHoldingEngine() {
   Logger::info("[SherpaTTSNode] Cleaning up resources...");
-  std::unique_ptr<AudioGraphResampler> oldResampler;
-  {
-    std::lock_guard<std::mutex> format(formatMutex);
-    ProduceExclusion exclusion(*this);
-    Logger::info("[SherpaTTSNode] Clearing atomic pointers");
-    currentItem.store(nullptr);
-    nextItem.store(nullptr);
-    // Dropped speech gets no "finished" and starts no buffered text.
-    bufferedSynthesisPending.store(false);
-    if (resampler) {
-      Logger::info("[SherpaTTSNode] Freeing resampler");
-      oldResampler = std::move(resampler);
+  // A synthesis announced and not yet published (its listener reloads)
+  // gives way; dropped speech gets no "finished" and starts no buffered text.
+  dropBefore.store(nextSequence.load());
+  bufferedSynthesisPending.store(false);
+  if (gate.insideProduce()) {
+    cleanupInsideProduce();
+  } else {
+    std::unique_ptr<AudioGraphResampler> oldResampler;
+    {
+      std::lock_guard<std::mutex> format(formatMutex);
+      RenderGate::Exclusion exclusion(gate);
+      Logger::info("[SherpaTTSNode] Clearing atomic pointers");
+      currentItem.store(nullptr);
+      nextItem.store(nullptr);
+      queuedPieces.clear();
+      if (resampler) {
+        Logger::info("[SherpaTTSNode] Freeing resampler");
+        oldResampler = std::move(resampler);
+      }
     }
-  }
-  // Nothing of the audio side can reach these any more: both pointers are
-  // null, the resampler is detached, and syntheses wait for engineMutex.
-  oldResampler.reset();
-  Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) + " generated audio items");
-  {
+    // Nothing of the audio side can reach these any more: the pointers are
+    // null, the queue is empty, the resampler is detached, and syntheses
+    // wait for the engine.
+    oldResampler.reset();
+    Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) +
+                 " generated audio items");
     // isAudioPlaying may be reading an item it loaded before the pointers
     // were cleared; it does so under streamingMutex.
     std::lock_guard<std::mutex> streaming(streamingMutex);
@@ -149,6 +169,23 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     tts = nullptr;
   }
   Logger::info("[SherpaTTSNode] Cleanup completed");
+}
+
+// A listener on the audio thread reloads: the render step is paused inside
+// onPlaybackFinished, holding no segment, so the pointers and the queue can
+// be emptied here on its own thread. The segments are freed, and the
+// conversion replaced, by this produce call once its block is rendered.
+void SherpaTTSNode::Internals::cleanupInsideProduce() {
+  Logger::info("[SherpaTTSNode] Clearing atomic pointers");
+  currentItem.store(nullptr);
+  nextItem.store(nullptr);
+  queuedPieces.clear();
+  if (resampler) {
+    Logger::info("[SherpaTTSNode] Freeing resampler");
+    gate.requestAtEndOfProduce(RenderGate::kRestoreConversion);
+  }
+  Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) + " generated audio items");
+  gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
 }
 
 }  // namespace quorvel::extensions::sherpa

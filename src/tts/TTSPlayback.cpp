@@ -1,75 +1,93 @@
-// The audio side: one block at a time from the published segment, with a
-// one-block fade-out when a newer segment cuts the playing one off.
-#include <atomic>
+// The audio side: one block at a time from the segment that plays, a
+// one-block fade-out when a whole text cuts in or "stop" drops it, and the
+// streamed pieces taken up from their queue in the block in which the one
+// before them ends.
 #include <cstring>
 
 #include "TTSInternals.h"
 
 namespace quorvel::extensions::sherpa {
 
-namespace {
-
-// Marks a section on one of the counters that the control side watches; the
-// mark is undone also when a listener's exception leaves the section.
-struct InFlight {
-  explicit InFlight(std::atomic<int>& counter) : counter_(counter) { counter_.fetch_add(1); }
-  ~InFlight() { counter_.fetch_sub(1); }
-  std::atomic<int>& counter_;
-};
-
-struct RenderPass {
-  explicit RenderPass(std::atomic<uint64_t>& passes) : passes_(passes) { passes_.fetch_add(1); }
-  ~RenderPass() { passes_.fetch_add(1); }
-  std::atomic<uint64_t>& passes_;
-};
-
-}  // namespace
-
 bool SherpaTTSNode::Internals::produce(AudioBus& bus) {
-  InFlight inFlight(produceInFlight);
-  if (produceExclusions.load() > 0) {
-    // Teardown or a format change is under way: touch nothing of it.
+  RenderGate::ProduceScope scope(gate);
+  if (!scope.open()) {
+    // Teardown or a format change is under way, or this produce runs inside
+    // another one (a listener calling it): touch nothing.
     bus.clear();
     return true;
   }
+  bool ok = true;
   if (resampler) {
     AudioBusArray<0> inBuses;
     AudioBusArray<1> outBuses;
     outBuses.getBus(0)->setBuffer(bus.getBuffer());
-    return resampler->process(inBuses, outBuses);
+    ok = resampler->process(inBuses, outBuses);
+  } else {
+    ok = renderAudio(bus);
   }
-  return renderAudio(bus);
+  finishProduce();
+  return ok;
 }
 
 bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   bus.clear();
   AudioBuffer<float>* buffer = bus.getBuffer();
   if (buffer == nullptr || buffer->getNumberOfChannels() == 0) return true;
-  RenderPass pass(renderPasses);  // odd while the step runs
+  RenderGate::RenderPass pass(gate);
 
   GeneratedAudioItem* current = currentItem.load();
   if (current != nullptr && current->complete.load()) {
     currentItem.store(nullptr);
-    current = nullptr;
     onPlaybackFinished();
+    // Listeners may have stopped, reloaded or spoken: read everything anew.
+    current = currentItem.load();
   } else if (current == nullptr && bufferedSynthesisPending.load()) {
     retryBufferedSynthesis();
+    current = currentItem.load();
   }
 
-  GeneratedAudioItem* next = nextItem.load();
-  if (next != current && (next == nullptr || !next->complete.load())) {
-    if (current != nullptr) {
-      const uint32_t k = renderItemToBuffer(current, *buffer, false);
-      for (unsigned c = 0; c < buffer->getNumberOfChannels(); ++c) {
-        float* channel = buffer->getWritePointer(c);
-        applyGainRamp(channel, channel, 1.0f, 0.0f, k, 1);
-      }
+  auto fadeOut = [&](GeneratedAudioItem* item) {
+    const uint32_t k = renderItemToBuffer(item, *buffer, false);
+    for (unsigned c = 0; c < buffer->getNumberOfChannels(); ++c) {
+      float* channel = buffer->getWritePointer(c);
+      applyGainRamp(channel, channel, 1.0f, 0.0f, k, 1);
     }
-    currentItem.store(next);
-    current = next;
+  };
+  const uint64_t cutoff = dropBefore.load();
+  if (current != nullptr && current->sequence < cutoff) {
+    fadeOut(current);  // stopped: no "finished"
+    currentItem.store(nullptr);
+    current = nullptr;
+  }
+
+  // A whole text cuts in on what plays and drops the pieces queued before it.
+  GeneratedAudioItem* next = nextItem.load();
+  if (next != nullptr && next->sequence > takenUpSequence.load()) {
+    takenUpSequence.store(next->sequence);
+    if (!next->complete.load() && next->sequence >= cutoff) {
+      dropQueuedBefore(next->sequence);
+      if (current != nullptr) fadeOut(current);  // cut off: no "finished"
+      currentItem.store(next);
+      current = next;
+    }
+  }
+
+  dropQueuedBefore(cutoff);
+  if (current == nullptr) {
+    if (GeneratedAudioItem* piece = queuedPieces.front(); piece != nullptr) {
+      queuedPieces.pop();
+      currentItem.store(piece);
+      current = piece;
+    }
   }
   if (current != nullptr) renderItemToBuffer(current, *buffer, true);
   return true;
+}
+
+void SherpaTTSNode::Internals::dropQueuedBefore(uint64_t sequence) {
+  for (GeneratedAudioItem* piece = queuedPieces.front(); piece != nullptr && piece->sequence < sequence;
+       piece = queuedPieces.front())
+    queuedPieces.pop();
 }
 
 uint32_t SherpaTTSNode::Internals::renderItemToBuffer(GeneratedAudioItem* item, AudioBuffer<float>& buffer,
@@ -99,8 +117,27 @@ void SherpaTTSNode::Internals::applyGainRamp(const float* source, float* destina
 
 void SherpaTTSNode::Internals::onPlaybackFinished() {
   firstSynthesis.store(true);
-  node->emitEvent("finished", QVAny(QVAnyMap()));
+  node->emitEvent("finished", finishedPayload);
   synthesizeBufferedText();
+}
+
+// Work asked for from inside this produce call (by listeners on the audio
+// thread) that needed produce out of the way. It is carried out here, where
+// no render pass runs; what cannot be had without waiting stays asked for.
+void SherpaTTSNode::Internals::finishProduce() {
+  unsigned requests = gate.takeRequests();
+  if (requests == 0) return;
+  unsigned kept = 0;
+  if (const unsigned format = requests & (RenderGate::kApplyRate | RenderGate::kRestoreConversion); format != 0) {
+    if (!changeConversionFromProduce(format)) kept |= format;
+  }
+  if (requests & RenderGate::kReleaseItems) {
+    EngineHold hold(engine, EngineHold::kTry);
+    if (!hold.held() || !releaseUnnamedItems()) {
+      kept |= RenderGate::kReleaseItems;
+    }
+  }
+  gate.keepRequests(kept);
 }
 
 }  // namespace quorvel::extensions::sherpa

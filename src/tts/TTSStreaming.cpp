@@ -1,5 +1,7 @@
 // The streaming text buffer: tokens gathered and spoken piece by piece,
-// paced by the end of playback.
+// paced by the end of playback. Pieces are cut only while the engine is
+// held, so they are synthesised, queued and heard in the order of their
+// text, and each waits behind the one before it instead of replacing it.
 #include <quorvel/Logger.h>
 
 #include "StreamingSplit.h"
@@ -8,32 +10,80 @@
 namespace quorvel::extensions::sherpa {
 
 bool SherpaTTSNode::Internals::isAudioPlaying() {
-  // Control threads free items only under streamingMutex (releaseStaleAudio,
-  // cleanup), which the caller holds; the audio thread frees them only after
-  // it has nulled currentItem and then taken streamingMutex to cut the piece
-  // it synthesises. So the item read here stays alive.
+  // Items are freed only under streamingMutex and while the engine is held;
+  // the caller holds one of them, so the items read here stay alive.
+  if (synthesesRunning.load() > 0) return true;
+  const uint64_t cutoff = dropBefore.load();
+  if (GeneratedAudioItem* newest = queuedPieces.back(); newest != nullptr && newest->sequence >= cutoff) return true;
+  GeneratedAudioItem* next = nextItem.load();
+  if (next != nullptr && next->sequence > takenUpSequence.load() && next->sequence >= cutoff &&
+      !next->complete.load())
+    return true;
   GeneratedAudioItem* item = currentItem.load();
-  return item != nullptr && !item->complete.load();
+  return item != nullptr && !item->complete.load() && item->sequence >= cutoff;
 }
 
 void SherpaTTSNode::Internals::appendStreamingText(const std::string& token, bool isFinal) {
-  std::string textToSynthesize;
   {
     std::lock_guard<std::mutex> streaming(streamingMutex);
     streamingBuffer += token;
-    const bool playing = isAudioPlaying();
-    if (isFinal) {
-      textToSynthesize.swap(streamingBuffer);
-    } else if (!playing) {
-      textToSynthesize = takePiece(streamingBuffer);
-    }
+    if (isFinal) finalRequested = true;
+    // While speech plays the token just waits: the end of playback takes
+    // the next piece.
+    if (!finalRequested && (isAudioPlaying() || findSplitPoint(streamingBuffer) == 0)) return;
   }
-  if (!textToSynthesize.empty()) synthesize(textToSynthesize);
+  if (gate.insideProduce()) {
+    engine.defer([this] { synthesizeDueTextHoldingEngine(false, false); });
+    return;
+  }
+  EngineHold hold(engine, EngineHold::kWait);
+  synthesizeDueTextHoldingEngine(false, false);
+}
+
+void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished, bool finalOnly) {
+  // Memory exhaustion here must not leave the thread by an exception (it may
+  // be the audio thread); the piece is then lost.
+  try {
+    // A listener of a running synthesis appended: its piece comes after.
+    if (synthesesRunning.load() > 0) return;
+    std::string piece;
+    {
+      std::lock_guard<std::mutex> streaming(streamingMutex);
+      if (streamingBuffer.empty() && !finalRequested) return;
+      if (queuedPieces.full()) return;  // stays in the buffer for a later turn
+      if (finalRequested) {
+        // A final token's flush: queued behind whatever plays.
+        piece.swap(streamingBuffer);
+        finalRequested = false;
+      } else if (!finalOnly && !isAudioPlaying()) {
+        piece = takePiece(streamingBuffer);
+      }
+    }
+    if (piece.empty()) return;
+    if (afterFinished) Logger::debug("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + piece);
+    synthesizeHoldingEngine(piece, SegmentKind::kPiece);
+  } catch (...) {
+  }
 }
 
 void SherpaTTSNode::Internals::clearStreamingBuffer() {
   std::lock_guard<std::mutex> streaming(streamingMutex);
   streamingBuffer.clear();
+  finalRequested = false;
+  firstSynthesis.store(true);
+}
+
+void SherpaTTSNode::Internals::stop() {
+  // Everything begun before this moment is dropped: the render step fades
+  // out what plays within one block and skips what waits; a synthesis under
+  // way gives way once its generation returns.
+  dropBefore.store(nextSequence.load());
+  bufferedSynthesisPending.store(false);
+  {
+    std::lock_guard<std::mutex> streaming(streamingMutex);
+    streamingBuffer.clear();
+    finalRequested = false;
+  }
   firstSynthesis.store(true);
 }
 
@@ -41,43 +91,19 @@ void SherpaTTSNode::Internals::synthesizeBufferedText() {
   // Never wait on the audio thread: with the engine busy (a control-thread
   // synthesis or load) the text stays in the buffer and the render step
   // retries once nothing plays (retryBufferedSynthesis).
-  std::unique_lock<std::mutex> engine(engineMutex, std::try_to_lock);
-  if (!engine.owns_lock()) {
+  EngineHold hold(engine, EngineHold::kTry);
+  if (!hold.held()) {
     bufferedSynthesisPending.store(true);
     return;
   }
-  synthesizeBufferedTextHoldingEngine();
+  synthesizeDueTextHoldingEngine(true, false);
 }
 
 void SherpaTTSNode::Internals::retryBufferedSynthesis() {
-  std::unique_lock<std::mutex> engine(engineMutex, std::try_to_lock);
-  if (!engine.owns_lock()) return;  // still busy: try again next block
+  EngineHold hold(engine, EngineHold::kTry);
+  if (!hold.held()) return;  // still busy: try again next block
   bufferedSynthesisPending.store(false);
-  // With the engine held no synthesis can release items, so nextItem is safe
-  // to read. A newly published item about to play takes the text up itself
-  // when it finishes.
-  GeneratedAudioItem* next = nextItem.load();
-  if (next != nullptr && next != currentItem.load() && !next->complete.load()) return;
-  synthesizeBufferedTextHoldingEngine();
-}
-
-void SherpaTTSNode::Internals::synthesizeBufferedTextHoldingEngine() {
-  // Memory exhaustion here must not leave the audio thread by an exception;
-  // the piece is then lost.
-  try {
-    std::string textToSynthesize;
-    {
-      std::lock_guard<std::mutex> streaming(streamingMutex);
-      if (streamingBuffer.empty()) return;
-      textToSynthesize = takePiece(streamingBuffer);
-    }
-    if (textToSynthesize.empty()) return;
-    Logger::debug("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + textToSynthesize);
-    synthesisOnAudioThread = true;
-    synthesizeHoldingEngine(textToSynthesize);
-  } catch (...) {
-  }
-  synthesisOnAudioThread = false;
+  synthesizeDueTextHoldingEngine(true, false);
 }
 
 }  // namespace quorvel::extensions::sherpa

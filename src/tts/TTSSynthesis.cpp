@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <exception>
 #include <new>
-#include <thread>
+#include <vector>
 
 #include <quorvel/Logger.h>
 
@@ -45,23 +45,41 @@ size_t SherpaTTSNode::Internals::cleanedTextLength(const std::string& text) {
 }
 
 void SherpaTTSNode::Internals::synthesize(const std::string& text) {
-  std::lock_guard<std::mutex> engine(engineMutex);
-  synthesizeHoldingEngine(text);
+  if (gate.insideProduce()) {
+    // A listener on the audio thread: never wait for the engine. When
+    // another thread holds it, the text is spoken by that thread when it is
+    // done (the engine's handed-over work).
+    engine.defer([this, text] { synthesizeHoldingEngine(text, SegmentKind::kWholeText); });
+    return;
+  }
+  EngineHold hold(engine, EngineHold::kWait);
+  synthesizeHoldingEngine(text, SegmentKind::kWholeText);
 }
 
-void SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text) {
+bool SherpaTTSNode::Internals::superseded(uint64_t sequence) const {
+  return sequence < dropBefore.load() || sequence < newestWholeText.load();
+}
+
+bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind) {
+  const bool published = generateAndPublish(text, kind);
+  // A final token its listeners appended waited for it.
+  if (synthesesRunning.load() == 0) synthesizeDueTextHoldingEngine(false, true);
+  return published;
+}
+
+bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind) {
   Logger::debug(std::string("[SherpaTTSNode] synthesize called, tts=") + (tts != nullptr ? "valid" : "null") +
                 ", this=" + std::to_string(reinterpret_cast<uintptr_t>(this)));
   releaseStaleAudio();
   if (tts == nullptr) {
     Logger::error("[SherpaTTSNode] synthesize is called but TTS instance is not initialized.");
-    return;
+    return false;
   }
   const std::string cleanedText = cleanTextForSynthesis(text);
   if (cleanedText.size() > kMaxSynthesisTextBytes) {
     Logger::error("[SherpaTTSNode] Text too long to synthesize: " + std::to_string(cleanedText.size()) +
                   " bytes (at most " + std::to_string(kMaxSynthesisTextBytes) + "); nothing is spoken.");
-    return;
+    return false;
   }
   if (firstSynthesis.load()) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
@@ -70,54 +88,78 @@ void SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text) 
                  "\"");
     firstSynthesis.store(false);
   }
+  const uint64_t sequence = nextSequence.fetch_add(1);
+  if (kind == SegmentKind::kWholeText) newestWholeText.store(sequence);
+  struct Running {
+    std::atomic<int>& count;
+    explicit Running(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
+    ~Running() { count.fetch_sub(1); }
+  } running(synthesesRunning);
+
   node->emitEvent("synthesisStarted", QVAny(QVAnyMap{{"text", QVAny(cleanedText)}}));
+  // The listeners may have stopped the node, reloaded it or begun a newer
+  // text; then this text gives way before it costs a generation.
+  if (superseded(sequence) || tts == nullptr) return false;
   const SherpaOnnxGeneratedAudio* audio = generate(tts, cleanedText, speakerId);
-  if (audio == nullptr) return;
-  // Everything that can fail happens before the item is published: once
-  // nextItem names it, appending it to the list cannot throw.
+  if (audio == nullptr) return false;
+  // Everything that can fail happens before the item is published: once a
+  // pointer names it, appending it to the list cannot throw.
   std::unique_ptr<GeneratedAudioItem> item(new (std::nothrow) GeneratedAudioItem(audio));
   if (!item) {
     SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-    return;
+    return false;
   }
+  item->sequence = sequence;
+  if (superseded(sequence)) return false;  // stopped while it was generated
   try {
     generatedAudioItems.reserve(generatedAudioItems.size() + 1);
   } catch (const std::bad_alloc&) {
-    return;  // the item, never published, takes its audio with it
+    return false;  // the item, never published, takes its audio with it
   }
-  nextItem.store(item.get());
+  if (kind == SegmentKind::kWholeText) {
+    nextItem.store(item.get());
+  } else if (!queuedPieces.push(item.get())) {
+    // Pieces are cut only when the queue has room, so this is a fault.
+    Logger::error("[SherpaTTSNode] Piece queue full; dropping: " + cleanedText);
+    return false;
+  }
   generatedAudioItems.push_back(std::move(item));
+  return true;
 }
 
-// An item is stale when neither nextItem nor currentItem names it. The render
-// step may have loaded nextItem and not yet stored it into currentItem; an
-// item in that window is stale by the pointers alone. So stale candidates are
-// rechecked after any render pass that was running when they were found has
-// ended: a pass that starts later can no longer reach them through nextItem
-// (which never names an item again once it has moved on), and one that took
-// a candidate up has stored it into currentItem by then. On the audio thread
-// (the synthesis after "finished") the render step is this very caller,
-// outside that window, and nothing is awaited.
+// An item may be freed once no pointer names it (currentItem, nextItem, the
+// piece queue) and no render pass can still hold it. The render step may
+// have loaded a pointer and not yet stored it into currentItem, so a scan is
+// trusted only when no render pass ran during it; otherwise the candidates
+// stay for a later release. Nothing here waits. Inside produce (a listener
+// on the audio thread) a pass is always running: the release is asked of
+// that produce call, which makes it after its block.
 void SherpaTTSNode::Internals::releaseStaleAudio() {
-  auto isStale = [this](const GeneratedAudioItem* item) {
-    return item != currentItem.load() && item != nextItem.load();
-  };
-  bool anyStale = false;
-  for (const auto& item : generatedAudioItems) anyStale = anyStale || isStale(item.get());
-  if (!anyStale) return;
-
-  if (synthesisOnAudioThread) {
-    std::erase_if(generatedAudioItems, [&](const auto& item) { return isStale(item.get()); });
+  if (gate.insideProduce()) {
+    gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
     return;
   }
-  const uint64_t pass = renderPasses.load();
-  if (pass % 2 == 1) {
-    while (renderPasses.load() == pass) std::this_thread::yield();
+  releaseUnnamedItems();
+}
+
+bool SherpaTTSNode::Internals::releaseUnnamedItems() {
+  const uint64_t before = gate.passMark();
+  if (before % 2 == 1) return false;
+  bool anyStale = false;
+  for (const auto& item : generatedAudioItems) {
+    GeneratedAudioItem* candidate = item.get();
+    candidate->releasable = candidate != currentItem.load() && candidate != nextItem.load() &&
+                            !queuedPieces.contains(candidate);
+    anyStale = anyStale || candidate->releasable;
   }
+  if (!anyStale) return true;
+  if (gate.passMark() != before) return false;
   // isAudioPlaying reads an item under streamingMutex; freeing under it too
-  // keeps that read off released items.
-  std::lock_guard<std::mutex> streaming(streamingMutex);
-  std::erase_if(generatedAudioItems, [&](const auto& item) { return isStale(item.get()); });
+  // keeps that read off released items. The audio thread only tries it.
+  std::unique_lock<std::mutex> streaming(streamingMutex, std::defer_lock);
+  if (gate.insideProduce() ? !streaming.try_lock() : (streaming.lock(), false)) return false;
+  std::erase_if(generatedAudioItems, [](const auto& item) { return item->releasable; });
+  return true;
 }
 
 }  // namespace quorvel::extensions::sherpa

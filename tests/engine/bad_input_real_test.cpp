@@ -102,6 +102,8 @@ struct VoiceFiles {
   std::string model;
   std::string tokens;
   std::string dataDir;
+  // Refused by the file checks before the engine: the loaded voice stays.
+  bool refusedBeforeTeardown;
 };
 
 }  // namespace
@@ -118,14 +120,14 @@ TEST_F(BadInputRealVoice, BrokenVoiceFilesFailTheLoadAndTheNodeSpeaksAgainAfterA
   writeText(dir.path() / "a-file", "not a directory");
   const std::string model = real_voice::onnxModel(), tokens = real_voice::tokens(), data = real_voice::dataDir();
   const VoiceFiles cases[] = {
-      {"missing model", (dir.path() / "missing.onnx").string(), tokens, data},
-      {"empty model", (dir.path() / "empty.onnx").string(), tokens, data},
-      {"truncated .onnx", (dir.path() / "truncated.onnx").string(), tokens, data},
-      {"truncated .ort", (dir.path() / "truncated.ort").string(), tokens, data},
-      {"model path is a directory", (dir.path() / "directory.onnx").string(), tokens, data},
-      {"missing tokens", model, (dir.path() / "missing.txt").string(), data},
-      {"missing data directory", model, tokens, (dir.path() / "missing-dir").string()},
-      {"data directory is a file", model, tokens, (dir.path() / "a-file").string()},
+      {"missing model", (dir.path() / "missing.onnx").string(), tokens, data, false},
+      {"empty model", (dir.path() / "empty.onnx").string(), tokens, data, true},
+      {"truncated .onnx", (dir.path() / "truncated.onnx").string(), tokens, data, true},
+      {"truncated .ort", (dir.path() / "truncated.ort").string(), tokens, data, true},
+      {"model path is a directory", (dir.path() / "directory.onnx").string(), tokens, data, true},
+      {"missing tokens", model, (dir.path() / "missing.txt").string(), data, false},
+      {"missing data directory", model, tokens, (dir.path() / "missing-dir").string(), false},
+      {"data directory is a file", model, tokens, (dir.path() / "a-file").string(), true},
   };
   SherpaTTSNode node{QVAnyMap()};
   for (const auto& c : cases) {
@@ -133,6 +135,12 @@ TEST_F(BadInputRealVoice, BrokenVoiceFilesFailTheLoadAndTheNodeSpeaksAgainAfterA
     logs.clear();
     EXPECT_FALSE(node.loadModel(c.model, c.tokens, c.dataDir));
     EXPECT_TRUE(logs.contains("[SherpaTTSNode] Failed to create Sherpa Offline TTS."));
+    if (c.refusedBeforeTeardown) {
+      // A wrong path leaves the working voice speaking.
+      EXPECT_FALSE(logs.contains("[SherpaTTSNode] Cleaning up resources..."));
+      EXPECT_TRUE(speaks(node));
+      continue;
+    }
     node.synthesize("Nothing.");
     EXPECT_TRUE(logs.contains("[SherpaTTSNode] synthesize is called but TTS instance is not initialized."));
     StereoBlock block;

@@ -287,7 +287,7 @@ class Soak {
   void reload() {
     {
       // What is published when the reload begins: the reload drops it.
-      std::lock_guard<std::mutex> engine(in_.engineMutex);
+      quorvel::extensions::sherpa::EngineHold engine(in_.engine, quorvel::extensions::sherpa::EngineHold::kWait);
       trail_.reloadBegun(in_.nextItem.load());
     }
     const auto result = node_.callAction(

@@ -1,6 +1,7 @@
 // The control side against the audio thread: teardown, reloads and format
 // changes while produce runs, and a randomised stress run.
 #include <chrono>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -9,6 +10,7 @@
 using namespace tts_test;
 using quorvel::AudioBusFormat;
 using quorvel::LogLevel;
+using quorvel::extensions::sherpa::RenderGate;
 
 namespace {
 
@@ -78,49 +80,42 @@ TEST_F(TTSConcurrency, TeardownWaitsForARunningProduce) {
 TEST_F(TTSConcurrency, ProduceDuringTeardownRendersSilence) {
   auto node = makeNode();
   node->synthesize("Anything.");
-  in(*node).produceExclusions.fetch_add(1);  // as while a teardown runs
+  std::optional<RenderGate::Exclusion> teardown(std::in_place, in(*node).gate);  // as while a teardown runs
   Block block(2, 160);
   EXPECT_TRUE(node->produce(block.bus()));
   EXPECT_TRUE(block.silent());
   EXPECT_EQ(in(*node).currentItem.load(), nullptr);  // nothing was touched
   EXPECT_EQ(in(*node).nextItem.load()->readPosition.load(), 0);
-  in(*node).produceExclusions.fetch_sub(1);
+  teardown.reset();
   node->produce(block.bus());
   EXPECT_FALSE(block.silent());
 }
 
 // The render step has loaded nextItem and not yet stored it into currentItem
 // when two further syntheses make that item stale by the pointers alone. The
-// release must not free it: it waits for the render pass to end and then
-// finds the item playing. The pass is played by hand here so that the window
-// stays open as long as the test needs.
-TEST_F(TTSConcurrency, ReleaseSparesTheItemTheRenderStepIsTakingUp) {
+// release must not free it, and must not wait for the pass either: it leaves
+// the item for a later release, which finds it playing. The pass is played
+// by hand here so that the window stays open as long as the test needs.
+TEST_F(TTSConcurrency, ReleaseSparesTheItemTheRenderStepIsTakingUpWithoutWaiting) {
   auto node = makeNode();
   Internals& s = in(*node);
   node->synthesize("A.");
-  s.renderPasses.fetch_add(1);  // a render pass begins...
-  GeneratedAudioItem* loaded = s.nextItem.load();  // ...and loads nextItem
+  std::optional<RenderGate::RenderPass> pass(std::in_place, s.gate);  // a render pass begins...
+  GeneratedAudioItem* loaded = s.nextItem.load();                      // ...and loads nextItem
 
-  std::thread control([&] {
-    node->synthesize("B.");
-    node->synthesize("C.");  // A is now named by neither pointer
-  });
-  while (fake_engine::calls().generate.load() < 2) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  node->synthesize("B.");
+  node->synthesize("C.");  // A is now named by neither pointer; this thread did not wait
+  EXPECT_EQ(fake_engine::calls().generate.load(), 3);
   EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0) << "released while the render step held it";
-  EXPECT_EQ(fake_engine::calls().generate.load(), 2) << "the release did not wait for the render pass";
 
   s.currentItem.store(loaded);  // ...stores it into currentItem
-  s.renderPasses.fetch_add(1);  // and ends
-  control.join();
-  // A was spared (playing now), B was still published when C's release looked.
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0);
+  pass.reset();                 // and ends
+  ASSERT_EQ(s.generatedAudioItems.size(), 3u);
+  node->synthesize("D.");  // now B is stale and goes; A plays, C is still published
+  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 1);
   ASSERT_EQ(s.generatedAudioItems.size(), 3u);
   EXPECT_EQ(s.generatedAudioItems[0].get(), loaded);
   EXPECT_EQ(s.generatedAudioItems[2].get(), s.nextItem.load());
-  node->synthesize("D.");  // now B is stale and goes; A still plays
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 1);
-  EXPECT_EQ(s.generatedAudioItems[0].get(), loaded);
 }
 
 // An append reads the playing item under streamingMutex (isAudioPlaying).

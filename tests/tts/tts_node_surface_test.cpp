@@ -94,7 +94,7 @@ TEST_F(TTSNodeSurface, UnknownCreationKeysAreReportedAndIgnored) {
   EXPECT_EQ(errors, (std::vector<std::string>{"Unknown parameter: language", "Unknown parameter: voice"}));
   EXPECT_NE(in(*node).tts, nullptr);
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
-  EXPECT_EQ(node->getActions().size(), 3u);
+  EXPECT_EQ(node->getActions().size(), 4u);
 }
 
 TEST_F(TTSNodeSurface, TextKeyIsSpokenDuringConstructionBeforeAnythingIsRegistered) {
@@ -117,7 +117,7 @@ TEST_F(TTSNodeSurface, TextKeyIsSpokenDuringConstructionBeforeAnythingIsRegister
   EXPECT_EQ(spoken, (std::vector<std::string>{"Hello there."}));
   EXPECT_EQ(actionsThen, 0u);
   EXPECT_EQ(eventsThen, 0u);
-  EXPECT_EQ(node->getActions().size(), 3u);
+  EXPECT_EQ(node->getActions().size(), 4u);
   EXPECT_EQ(node->getEvents().size(), 2u);
   EXPECT_NE(in(*node).nextItem.load(), nullptr);
   node->~SherpaTTSNode();
@@ -143,6 +143,9 @@ TEST_F(TTSNodeSurface, RegistersExactlyTheActionMetadata) {
                                 {"isFinal", param("isFinal", "True if this is the final token.", "boolean", true)}})}}},
       {"clearStreamingBuffer",
        QVAnyMap{{"description", QVAny("Clears the streaming text buffer without synthesizing.")}}},
+      {"stop",
+       QVAnyMap{{"description", QVAny("Stops speaking at once: fades out what plays and drops queued speech and held "
+                                      "streaming text, without \"finished\".")}}},
   };
   EXPECT_EQ(node->getActions(), expected);
   // "isOptional" is a boolean, not the text "false".

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <set>
@@ -183,7 +184,8 @@ class TTSStreamingProperty : public ::testing::Test {
     }
     EventLog events(*node);
     Block block(1, blockFrames);
-    ReferenceModel model(samplesPerItem, blockFrames, &stats);
+    ReferenceModel model(samplesPerItem, blockFrames, &stats, &fake_engine::sampleValue);
+    bool dropsSpeech = false;  // a whole text or "stop" may cut pieces short
 
     std::ostringstream trace;
     trace << "samplesPerText=" << samplesPerItem << " blockFrames=" << blockFrames << "\n";
@@ -191,13 +193,16 @@ class TTSStreamingProperty : public ::testing::Test {
     std::string segmentText;
     std::size_t segmentFirstPiece = 0;
     std::vector<std::string> generated;
+    std::set<std::size_t> wholeTexts;  // indices of whole texts among the pieces
 
     auto fail = [&](std::size_t step, const std::string& what) {
       ADD_FAILURE() << "seed " << seed << ", step " << step << ": " << what << "\nsteps:\n" << trace.str();
       return false;
     };
     auto checkSegment = [&](std::size_t step, const std::string& left) {
-      const std::vector<std::string> pieces(generated.begin() + static_cast<long>(segmentFirstPiece), generated.end());
+      std::vector<std::string> pieces;
+      for (std::size_t i = segmentFirstPiece; i < generated.size(); ++i)
+        if (!wholeTexts.count(i)) pieces.push_back(generated[i]);
       std::string why;
       if (spellsText(segmentText, pieces, left, why)) return true;
       std::ostringstream out;
@@ -223,6 +228,22 @@ class TTSStreamingProperty : public ::testing::Test {
           model.append(token, false);
         }
         segmentText += token;
+      } else if (op < 7 && rng.percent(50)) {
+        dropsSpeech = true;
+        if (rng.percent(50)) {
+          trace << "  stop\n";
+          if (!checkSegment(step, nodeBuffer(*node))) return false;
+          node->stop();
+          model.stop();
+          segmentText.clear();
+          segmentFirstPiece = generated.size();
+        } else {
+          const std::string text = "Whole text " + std::to_string(step) + ".";
+          trace << "  synthesize " << printable(text) << "\n";
+          node->synthesize(text);
+          model.synthesize(text);
+          wholeTexts.insert(model.pieces.size() - 1);
+        }
       } else if (op < 6) {
         trace << "  clear\n";
         const std::string left = nodeBuffer(*node);
@@ -240,10 +261,9 @@ class TTSStreamingProperty : public ::testing::Test {
       } else {
         const uint64_t blocks = rng.percent(80) ? rng.between(1, 6) : rng.between(7, 60);
         trace << "  render " << blocks << "\n";
-        for (uint64_t b = 0; b < blocks; ++b) {
-          node->produce(block.bus());
-          model.renderBlock();
-        }
+        for (uint64_t b = 0; b < blocks; ++b)
+          if (!renderAndCompare(node.get(), model, block)) return fail(step, "rendered block " + std::to_string(b) +
+                                                                                " differs from the expected audio");
       }
 
       if (static_cast<std::size_t>(fake_engine::calls().generate.load()) != generated.size())
@@ -268,7 +288,32 @@ class TTSStreamingProperty : public ::testing::Test {
         return fail(step, "buffer " + printable(left) + ", expected " + printable(model.buffer));
       }
     }
-    return checkSegment(steps, nodeBuffer(*node));
+    if (!checkSegment(steps, nodeBuffer(*node))) return false;
+    // Played out, every piece was heard whole and in order, unless a whole
+    // text or "stop" dropped speech; each such piece got its "finished".
+    for (int b = 0; b < 100000 && !model.idle(); ++b)
+      if (!renderAndCompare(node.get(), model, block)) return fail(steps, "a block of the play-out differs");
+    if (!model.idle()) return fail(steps, "speech never ended");
+    node->produce(block.bus());
+    model.renderBlock();
+    if (events.count("finished") != model.finished) return fail(steps, "\"finished\" count differs after play-out");
+    if (!dropsSpeech) {
+      for (int64_t heard : model.heard())
+        if (heard != model.samplesPerItem()) return fail(steps, "a piece was cut short");
+      if (model.finished != static_cast<int>(model.pieces.size()))
+        return fail(steps, "a piece played without its \"finished\"");
+      ++stats.sequencesPlayedWhole;
+    }
+    return true;
+  }
+
+  // Renders one block on the node and on the model; true when they agree.
+  static bool renderAndCompare(SherpaTTSNode* node, ReferenceModel& model, Block& block) {
+    node->produce(block.bus());
+    const std::vector<float> expected = model.renderBlock();
+    for (std::size_t i = 0; i < expected.size(); ++i)
+      if (std::fabs(block.at(0, static_cast<unsigned>(i)) - expected[i]) > 1e-6f) return false;
+    return true;
   }
 
   quorvel::LogLevel savedLevel_ = quorvel::LogLevel::Info;
@@ -289,16 +334,20 @@ TEST_F(TTSStreamingProperty, NothingLostNothingDoubledOverRandomTokenSequences) 
   }
   EXPECT_EQ(run, kSequences);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("[          ] %d sequences in %.3f s: %ld cuts at \"finished\", %ld cuts held while playing, "
-              "%ld final tokens while playing, %ld items cut off by a newer one\n",
+  std::printf("[          ] %d sequences in %.3f s: %ld cuts at \"finished\", %ld cuts held while playing, "
+              "%ld final tokens while playing, %ld pieces queued behind speech, %ld items cut off by a whole "
+              "text, %ld stops, %ld sequences played out whole\n",
               run, seconds, stats.cutsAtFinished, stats.cutsHeldWhilePlaying, stats.finalsWhilePlaying,
-              stats.itemsCutOff);
+              stats.piecesQueuedBehind, stats.itemsCutOff, stats.stops, stats.sequencesPlayedWhole);
   // The sequences reach the situations where text could be lost or doubled.
   if (run != kSequences) return;
   EXPECT_GT(stats.cutsAtFinished, kSequences / 10);
   EXPECT_GT(stats.cutsHeldWhilePlaying, kSequences / 10);
   EXPECT_GT(stats.finalsWhilePlaying, kSequences / 20);
-  EXPECT_GT(stats.itemsCutOff, kSequences / 20);
+  EXPECT_GT(stats.itemsCutOff, kSequences / 50);
+  EXPECT_GT(stats.piecesQueuedBehind, kSequences / 20);
+  EXPECT_GT(stats.stops, kSequences / 20);
+  EXPECT_GT(stats.sequencesPlayedWhole, kSequences / 4);
 }
 
 // ---- The pure functions ----
