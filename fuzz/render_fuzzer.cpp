@@ -6,7 +6,10 @@
 // (some final), produce with a random block (0 to 65536 frames, 1 or 2
 // channels, at the graph's rate or, sometimes, a random one), output format
 // changes (rates from -1 to 10 MHz, 0 to 6 channels), buffer clears, voice
-// reloads (some failing) and engine failures (no result, an exception).
+// reloads (some failing), engine failures (no result, an exception) and
+// "stop". Listeners of "finished" and "synthesisStarted" call back into the
+// node with operations taken from the input (a bounded number per input):
+// from the audio thread inside produce, and from inside a synthesis.
 //
 // After every produce: every sample of the block was written (the block is
 // pre-filled with NaN), is finite and no larger than 2 (the double's audio
@@ -48,7 +51,25 @@ using quorvel::extensions::sherpa::SherpaTTSNode;
 struct Counts {
   int segments = 0;  // generations that returned audio
   int finished = 0;
+  int callbacks = 0;  // operations run from listeners
 };
+
+// One operation a listener runs on the node, as an application's might.
+void callBack(SherpaTTSNode& node, FuzzedDataProvider& in) {
+  switch (in.ConsumeIntegralInRange<int>(0, 6)) {
+    case 0: node.synthesize(in.ConsumeRandomLengthString(20)); break;
+    case 1: node.appendStreamingText(in.ConsumeRandomLengthString(60), in.ConsumeBool()); break;
+    case 2: node.stop(); break;
+    case 3: node.clearStreamingBuffer(); break;
+    case 4: node.loadModel("voice.onnx", "tokens.txt", "espeak-ng-data"); break;
+    case 5: {
+      AudioBusFormat format{in.PickValueInArray({16000, 44100, 48000}), 2};
+      node.setBusFormat(format);
+      break;
+    }
+    default: break;
+  }
+}
 
 class Block {
  public:
@@ -110,6 +131,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     SherpaTTSNode node{QVAnyMap()};
     node.addListener("finished", [&counts](const std::string&, const QVAny&) { ++counts.finished; });
+    // Listeners that call back while the input lasts; a budget keeps a
+    // "synthesisStarted" listener that synthesises from recursing forever.
+    const bool callingBack = in.ConsumeBool();
+    auto listener = [&](const std::string&, const QVAny&) {
+      if (!callingBack || counts.callbacks >= 40 || in.remaining_bytes() == 0 || !in.ConsumeBool()) return;
+      ++counts.callbacks;
+      callBack(node, in);
+    };
+    node.addListener("finished", listener);
+    node.addListener("synthesisStarted", listener);
     if (!node.loadModel("voice.onnx", "tokens.txt", "espeak-ng-data")) violation("no voice", 0);
     int graphRate = 0;  // the rate of the last accepted format; buffers carry it
     for (int op = 1; op <= 200 && in.remaining_bytes() > 0; ++op) {
@@ -122,7 +153,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           if (node.setBusFormat(format)) graphRate = format.sampleRate;
           break;
         }
-        case 4: node.clearStreamingBuffer(); break;
+        case 4:
+          if (in.ConsumeBool()) {
+            node.clearStreamingBuffer();
+          } else {
+            node.stop();
+          }
+          break;
         case 5: {
           fake_engine::knobs().createTtsFails = in.ConsumeIntegralInRange<int>(0, 3) == 0;
           node.loadModel("voice.onnx", "tokens.txt", "espeak-ng-data");

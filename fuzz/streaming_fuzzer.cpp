@@ -9,14 +9,19 @@
 //     4    append a token whose length is the next byte (0 .. 255)
 //     5    append a final token of `arg` bytes
 //     6    render `arg` + 1 blocks
-//     7    clear the buffer
+//     7    by `arg` % 4: "stop", a whole text ("synthesize"), else clear the
+//          buffer
 // NUL bytes of tokens become spaces (the engine double records C strings).
 //
 // After every operation the texts handed to the engine, the number of
-// "finished" events and the buffer are compared with a reference model of
-// the cut rules and of playback; at every clear and at the end, the pieces
-// and the buffer must spell the tokens with only runs of ' ', '\t', '\n'
-// after cuts left out. Any difference aborts.
+// "finished" events, the buffer and every rendered block are compared with
+// a reference model of the cut rules, the queue of pieces and playback; at
+// every clear, stop and at the end, the pieces and the buffer must spell the
+// tokens with only runs of ' ', '\t', '\n' after cuts left out. Played out
+// at the end, an input without "stop" or whole texts must have had every
+// piece heard whole, each with its "finished". Any difference aborts.
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -80,6 +85,7 @@ class Block {
     bus_.setBuffer(&buffer_);
   }
   AudioBus& bus() { return bus_; }
+  float sample(std::size_t i) const { return samples_[i]; }
 
  private:
   std::vector<float> samples_;
@@ -120,13 +126,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const uint64_t listener =
         node.addListener("finished", [&finishedEvents](const std::string&, const QVAny&) { ++finishedEvents; });
     Block block(blockFrames);
-    ReferenceModel model(samplesPerItem, blockFrames);
+    ReferenceModel model(samplesPerItem, blockFrames, nullptr, &fake_engine::sampleValue);
+    bool dropsSpeech = false;
+    std::vector<std::size_t> wholeTexts;
+    auto render = [&](std::size_t operation) {
+      node.produce(block.bus());
+      const std::vector<float> expected = model.renderBlock();
+      for (std::size_t i = 0; i < expected.size(); ++i)
+        if (std::fabs(block.sample(i) - expected[i]) > 1e-6f) violation("rendered audio differs", operation);
+    };
 
     std::string segmentText;  // tokens since the last clear
     std::size_t segmentFirstPiece = 0;
     auto checkSegment = [&](std::size_t operation) {
       std::vector<std::string> pieces;
-      for (std::size_t i = segmentFirstPiece; i < generated.size(); ++i) pieces.push_back(generated[i]);
+      for (std::size_t i = segmentFirstPiece; i < generated.size(); ++i)
+        if (std::find(wholeTexts.begin(), wholeTexts.end(), i) == wholeTexts.end()) pieces.push_back(generated[i]);
       if (!spellsText(withoutAsterisks(segmentText), pieces, withoutAsterisks(nodeBuffer(node))))
         violation("pieces and buffer do not spell the tokens", operation);
     };
@@ -150,13 +165,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
           break;
         }
         case 6:
-          for (unsigned b = 0; b <= arg; ++b) {
-            node.produce(block.bus());
-            model.renderBlock();
-          }
+          for (unsigned b = 0; b <= arg; ++b) render(operation);
           break;
         default:
+          if (arg % 4 == 1) {
+            dropsSpeech = true;
+            const std::string text = "Whole text " + std::to_string(operation) + ".";
+            node.synthesize(text);
+            model.synthesize(text);
+            wholeTexts.push_back(model.pieces.size() - 1);
+            break;
+          }
           checkSegment(operation);
+          if (arg % 4 == 0) {
+            dropsSpeech = true;
+            node.stop();
+            model.stop();
+            segmentText.clear();
+            segmentFirstPiece = generated.size();
+            break;
+          }
           node.clearStreamingBuffer();
           model.clear();
           segmentText.clear();
@@ -173,6 +201,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       if (nodeBuffer(node) != model.buffer) violation("wrong buffer content", operation);
     }
     checkSegment(SIZE_MAX);
+    for (int b = 0; b < 1000000 && !model.idle(); ++b) render(SIZE_MAX);
+    render(SIZE_MAX);
+    if (finishedEvents != model.finished) violation("wrong number of \"finished\" events after play-out", SIZE_MAX);
+    if (!dropsSpeech) {
+      for (int64_t heard : model.heard())
+        if (heard != samplesPerItem) violation("a piece was cut short", SIZE_MAX);
+      if (model.finished != static_cast<int>(model.pieces.size())) violation("a piece without \"finished\"", SIZE_MAX);
+    }
     node.removeListener(listener);
   }
   fake_engine::reset();

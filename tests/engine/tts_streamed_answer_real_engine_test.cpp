@@ -1,0 +1,190 @@
+// A generator's answer of about 1 kB streamed into the speech node on the
+// real engine at 50, 100 and 200 tokens per second, its final token sent
+// while the first piece still plays. The rendered audio (16000 Hz mono, so
+// it is the voice's own samples) must hold every piece the node announced,
+// whole and in order, each exactly as the engine speaks that text alone,
+// with nothing else sounding between them; and the pieces must spell the
+// answer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RealVoice.h"
+#include "RenderThread.h"
+#include "engine/SherpaOnnxCApi.h"
+#include "support/LogCapture.h"
+#include "tts/StreamingReference.h"
+
+using namespace real_voice;
+using namespace render_thread;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr unsigned kBlock = 160;  // 10 ms at the voice's rate
+
+const char* const kAnswer =
+    "Thank you for asking about the old lighthouse on the northern cape that the fishermen of the village "
+    "below it built with their own hands more than a hundred and fifty years ago. "
+    "It stands on a rock of dark granite. The tower is thirty metres high, and its lamp could be seen far out "
+    "at sea on a clear night. "
+    "For many years a keeper lived there with his family; he climbed the stairs every evening, trimmed the "
+    "wick and wound the heavy clock that turned the lens. "
+    "In winter the storms were fierce! Waves broke over the rocks, and the spray reached the gallery at the "
+    "top. "
+    "Supplies came by boat once a month, weather permitting: bread, oil, letters and news from the town. "
+    "Today the light works by itself, and the keeper's house is a small museum with photographs, old maps, "
+    "the logbooks of every keeper and a model of the great lens. "
+    "There is also a cafe in the former boat shed, where you can sit by the window and watch the ships. "
+    "You can visit it from May to September, every day except Monday. "
+    "Would you like to know how to get there?";
+
+// Each word with the space before it; punctuation as a token of its own.
+std::vector<std::string> tokensOf(const std::string& text) {
+  std::vector<std::string> tokens;
+  std::string word;
+  for (char c : text) {
+    const bool punctuation = std::strchr(".,;:!?", c) != nullptr;
+    if ((c == ' ' || punctuation) && !word.empty() && word != " ") {
+      tokens.push_back(word);
+      word.clear();
+    }
+    if (punctuation) {
+      tokens.push_back(std::string(1, c));
+    } else {
+      word += c;
+    }
+  }
+  if (!word.empty()) tokens.push_back(word);
+  return tokens;
+}
+
+// The engine alone, speaking one text.
+class Engine {
+ public:
+  Engine() {
+    std::memset(&config_, 0, sizeof config_);
+    config_.model.vits.model = model_.c_str();
+    config_.model.vits.tokens = tokens_.c_str();
+    config_.model.vits.data_dir = data_.c_str();
+    tts_ = SherpaOnnxCreateOfflineTts(&config_);
+  }
+  ~Engine() {
+    if (tts_ != nullptr) SherpaOnnxDestroyOfflineTts(tts_);
+  }
+  bool ok() const { return tts_ != nullptr; }
+  std::vector<float> speak(const std::string& text) const {
+    const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts_, text.c_str(), 0, 1.0f);
+    if (audio == nullptr) return {};
+    std::vector<float> samples(audio->samples, audio->samples + audio->n);
+    SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
+    return samples;
+  }
+
+ private:
+  std::string model_ = defaultTTSModelPath("en");
+  std::string tokens_ = defaultTTSTokensPath("en");
+  std::string data_ = defaultTTSDataDirPath("en");
+  SherpaOnnxOfflineTtsConfig config_;
+  const SherpaOnnxOfflineTts* tts_ = nullptr;
+};
+
+bool silent(const std::vector<float>& audio, size_t from, size_t to) {
+  for (size_t i = from; i < to && i < audio.size(); ++i)
+    if (audio[i] != 0.0f) return false;
+  return true;
+}
+
+// Finds each piece's audio in `rendered`, in order, each starting at a block
+// boundary, with silence around them; returns "" or what is wrong.
+std::string piecesHeardWholeInOrder(const std::vector<float>& rendered, const std::vector<std::vector<float>>& pieces) {
+  size_t block = 0;
+  const size_t blocks = rendered.size() / kBlock;
+  for (size_t p = 0; p < pieces.size(); ++p) {
+    const std::vector<float>& piece = pieces[p];
+    if (piece.empty()) return "piece " + std::to_string(p) + " has no audio";
+    // The piece starts at a block boundary, at the latest where sound
+    // resumes (the voice may begin with a few silent samples).
+    size_t sound = block;
+    while (sound < blocks && silent(rendered, sound * kBlock, (sound + 1) * kBlock)) ++sound;
+    size_t start = block;
+    auto matchesAt = [&](size_t b) {
+      return b * kBlock + piece.size() <= rendered.size() &&
+             std::equal(piece.begin(), piece.end(), rendered.begin() + static_cast<long>(b * kBlock));
+    };
+    while (start < sound && !matchesAt(start)) ++start;
+    if (!silent(rendered, block * kBlock, start * kBlock)) return "sound before piece " + std::to_string(p);
+    if (start * kBlock + piece.size() > rendered.size())
+      return "piece " + std::to_string(p) + " is not heard to its end";
+    for (size_t i = 0; i < piece.size(); ++i)
+      if (rendered[start * kBlock + i] != piece[i])
+        return "piece " + std::to_string(p) + " differs from sample " + std::to_string(i) + " of " +
+               std::to_string(piece.size());
+    block = start + (piece.size() + kBlock - 1) / kBlock;
+    if (!silent(rendered, start * kBlock + piece.size(), block * kBlock))
+      return "sound after piece " + std::to_string(p) + " in its last block";
+  }
+  if (!silent(rendered, block * kBlock, rendered.size())) return "sound after the last piece";
+  return {};
+}
+
+class TTSStreamedAnswerRealEngine : public ::testing::TestWithParam<int> {};
+
+}  // namespace
+
+TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
+  if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
+  const int tokensPerSecond = GetParam();
+  Watchdog watchdog("streamed answer", 180s);
+  testing_support::LogCapture logs{quorvel::LogLevel::Warning};
+  const std::string answer = kAnswer;
+  ASSERT_GE(answer.size(), 950u);
+  ASSERT_LE(answer.size(), 1150u);
+
+  SherpaTTSNode node{QVAnyMap()};
+  AudioBusFormat voiceRate{16000, 1};
+  ASSERT_TRUE(node.setBusFormat(voiceRate));
+  EventTrace trace(node);
+  RenderThread audio(node, Format{16000, 1, kBlock, 16, true});
+
+  // Token i goes in at i / tokensPerSecond seconds of rendered audio.
+  std::atomic<int> finishedAtFinalToken{-1};
+  const long startBlock = audio.blocks();
+  long sent = 0;
+  for (const std::string& token : tokensOf(answer)) {
+    const long due = startBlock + sent * 100 / tokensPerSecond;
+    while (audio.blocks() < due) std::this_thread::sleep_for(100us);
+    node.callAction("appendStreamingText", QVAnyMap{{"token", QVAny(token)}, {"isFinal", QVAny(false)}});
+    ++sent;
+  }
+  finishedAtFinalToken.store(trace.count("finished"));
+  node.callAction("appendStreamingText", QVAnyMap{{"token", QVAny("")}, {"isFinal", QVAny(true)}});
+  ASSERT_TRUE(trace.waitFor(
+      [&] { return trace.count("finished") > 0 && trace.count("finished") == trace.count("synthesisStarted"); },
+      150s));
+  audio.waitBlocks(20);
+  audio.stop();
+
+  EXPECT_EQ(finishedAtFinalToken.load(), 0) << "the final token should arrive while the first piece plays";
+  const std::vector<std::string> pieces = trace.startedTexts();
+  ASSERT_GE(pieces.size(), 2u);
+  EXPECT_TRUE(streaming_reference::spellsText(answer, pieces, "")) << "the pieces do not spell the answer";
+
+  Engine engine;
+  ASSERT_TRUE(engine.ok());
+  std::vector<std::vector<float>> expected;
+  for (const auto& piece : pieces) expected.push_back(engine.speak(piece));
+  ASSERT_EQ(engine.speak(pieces.front()), expected.front()) << "the voice is not deterministic";
+  EXPECT_EQ(piecesHeardWholeInOrder(audio.audio(), expected), "");
+  EXPECT_TRUE(logs.lines().empty()) << logs.lines().front();
+  RecordProperty("pieces", static_cast<int>(pieces.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(TokensPerSecond, TTSStreamedAnswerRealEngine, ::testing::Values(50, 100, 200));
