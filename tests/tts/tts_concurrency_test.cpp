@@ -153,9 +153,10 @@ TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
 }
 
 // One control thread calls the node's operations at random while a second
-// one streams tokens and the audio thread produces blocks without pause; then
-// the node is destroyed with speech playing. Sanitizer builds run the same
-// time budget.
+// one streams tokens and the audio thread produces blocks without pause, and
+// listeners of both events call back into the node (on the audio thread and
+// inside syntheses); then the node is destroyed with speech playing.
+// Sanitizer builds run the same time budget.
 TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
   logs.reset();
   testing_support::LogCapture quiet(LogLevel::None);
@@ -163,6 +164,41 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
   fake_engine::knobs().generateDelayMicros = 50;
   auto node = makeNode();
   auto events = std::make_unique<EventLog>(*node);
+
+  // Listeners call back now and then, never from inside their own callback
+  // (a listener that always synthesises from "synthesisStarted" would recurse
+  // without end, as it would in any application).
+  std::atomic<bool> callingBack{true};
+  std::atomic<unsigned> callbackDice{0};
+  std::atomic<long> callbacks{0};
+  thread_local int callbackDepth = 0;
+  auto callBack = [&](const std::string&, const QVAny&) {
+    const unsigned dice = callbackDice.fetch_add(1) * 2654435761u;
+    if (!callingBack.load() || callbackDepth > 0 || (dice >> 16) % 4 != 0) return;
+    ++callbackDepth;
+    callbacks.fetch_add(1);
+    switch ((dice >> 8) % 8) {
+      case 0: node->synthesize("From a listener."); break;
+      case 1: node->appendStreamingText(" A token from a listener.", (dice >> 4) % 3 == 0); break;
+      case 2: node->stop(); break;
+      case 3: node->clearStreamingBuffer(); break;
+      case 4: node->loadModel(voice.model(), voice.tokens(), voice.dataDir()); break;
+      case 5: {
+        AudioBusFormat format{(dice >> 4) % 2 == 0 ? 16000 : 48000, 2};
+        node->setBusFormat(format);
+        break;
+      }
+      case 6: {
+        Block nested(2, 160, 48000);
+        node->produce(nested.bus());  // renders silence: a produce inside a produce
+        break;
+      }
+      default: break;
+    }
+    --callbackDepth;
+  };
+  node->addListener("finished", callBack);
+  node->addListener("synthesisStarted", callBack);
 
   std::atomic<bool> stop{false};
   std::atomic<long> blocks{0};
@@ -207,7 +243,11 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
         break;
       }
       case 6:
-        node->clearStreamingBuffer();
+        if (rng() % 2 == 0) {
+          node->clearStreamingBuffer();
+        } else {
+          node->stop();
+        }
         break;
       default:
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));
@@ -218,6 +258,7 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
 
   stopStreaming.store(true);
   streamer.join();
+  callingBack.store(false);
 
   // Destroyed while speaking: a long utterance, taken up by the audio thread.
   AudioBusFormat format{48000, 2};
@@ -237,6 +278,8 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
   RecordProperty("operations", static_cast<int>(operations));
   RecordProperty("blocks", static_cast<int>(blocks.load()));
   RecordProperty("finished", finished);
+  RecordProperty("callbacks", static_cast<int>(callbacks.load()));
+  EXPECT_GT(callbacks.load(), 10);
   EXPECT_GT(operations, 100);
   EXPECT_GT(blocks.load(), 100);
   EXPECT_GT(finished, 0);
