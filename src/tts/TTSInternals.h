@@ -145,7 +145,10 @@ class SherpaTTSNode::Internals {
   bool loadModelHoldingEngine(const std::string& modelPath, const std::string& tokensPath,
                               const std::string& dataPath);
   void cleanupHoldingEngine();
-  void cleanupInsideProduce();
+  // Empties the pointers and the queue; the resampler goes to
+  // `detachedResampler`, or, when null (inside produce), is replaced after
+  // the block.
+  void detachPlayback(std::unique_ptr<AudioGraphResampler>* detachedResampler);
   void restoreConversion();
   // With formatMutex held; produce is kept out unless it is the caller.
   void changeRateHoldingFormat(int rate, bool fromProduce);

@@ -137,20 +137,20 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
   dropBefore.store(nextSequence.load());
   bufferedSynthesisPending.store(false);
   if (gate.insideProduce()) {
-    cleanupInsideProduce();
+    // A listener on the audio thread: the render step is paused inside
+    // onPlaybackFinished, holding no segment, so the pointers and the queue
+    // can be emptied here on its own thread. The segments are freed, and
+    // the conversion replaced, by this produce call after its block.
+    detachPlayback(nullptr);
+    Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) +
+                 " generated audio items");
+    gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
   } else {
     std::unique_ptr<AudioGraphResampler> oldResampler;
     {
       std::lock_guard<std::mutex> format(formatMutex);
       RenderGate::Exclusion exclusion(gate);
-      Logger::info("[SherpaTTSNode] Clearing atomic pointers");
-      currentItem.store(nullptr);
-      nextItem.store(nullptr);
-      queuedPieces.clear();
-      if (resampler) {
-        Logger::info("[SherpaTTSNode] Freeing resampler");
-        oldResampler = std::move(resampler);
-      }
+      detachPlayback(&oldResampler);
     }
     // Nothing of the audio side can reach these any more: the pointers are
     // null, the queue is empty, the resampler is detached, and syntheses
@@ -171,21 +171,18 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
   Logger::info("[SherpaTTSNode] Cleanup completed");
 }
 
-// A listener on the audio thread reloads: the render step is paused inside
-// onPlaybackFinished, holding no segment, so the pointers and the queue can
-// be emptied here on its own thread. The segments are freed, and the
-// conversion replaced, by this produce call once its block is rendered.
-void SherpaTTSNode::Internals::cleanupInsideProduce() {
+void SherpaTTSNode::Internals::detachPlayback(std::unique_ptr<AudioGraphResampler>* detachedResampler) {
   Logger::info("[SherpaTTSNode] Clearing atomic pointers");
   currentItem.store(nullptr);
   nextItem.store(nullptr);
   queuedPieces.clear();
-  if (resampler) {
-    Logger::info("[SherpaTTSNode] Freeing resampler");
+  if (!resampler) return;
+  Logger::info("[SherpaTTSNode] Freeing resampler");
+  if (detachedResampler != nullptr) {
+    *detachedResampler = std::move(resampler);
+  } else {
     gate.requestAtEndOfProduce(RenderGate::kRestoreConversion);
   }
-  Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) + " generated audio items");
-  gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
 }
 
 }  // namespace quorvel::extensions::sherpa
