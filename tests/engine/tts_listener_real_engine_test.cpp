@@ -80,7 +80,9 @@ TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughSynth
       if (next.load() < 20) call("synthesize", textParams(sentence(next.fetch_add(1))));
     };
     startAudio();
-    if (cutIn) ASSERT_TRUE(call("synthesize", textParams("This first text is cut off by the next one.")));
+    if (cutIn) {
+      ASSERT_TRUE(call("synthesize", textParams("This first text is cut off by the next one.")));
+    }
     ASSERT_TRUE(call("synthesize", textParams(sentence(0))));
     ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == 20; }, 60s));
     EXPECT_TRUE(quiet());
