@@ -31,7 +31,7 @@ struct PlayingNode {
     node.callAction("synthesize", QVAnyMap{{"text", QVAny(bench::longText())}});
     item = node.internalsForTesting().nextItem.load();
   }
-  bool nearEnd() const { return item->readPosition.load() > item->audio->n - 4000; }
+  bool nearEnd() const { return item->readPosition.load() > item->samplesReady() - 4000; }
   void rewind() { item->readPosition.store(0); }
 };
 

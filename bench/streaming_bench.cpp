@@ -68,9 +68,12 @@ Trial runTrial(SherpaTTSNode& node, Block& block, const std::string& sentence, s
   }
   if (!triggered) return trial;
   // The piece's own leading quiet, in source frames.
-  GeneratedAudioItem* item = node.internalsForTesting().nextItem.load();
+  // A streamed piece waits in the queue until the render step takes it up.
+  auto& state = node.internalsForTesting();
+  GeneratedAudioItem* item = state.queuedPieces.front();
+  if (item == nullptr) item = state.currentItem.load();
   long quiet = 0;
-  while (quiet < item->audio->n && std::abs(item->audio->samples[quiet]) < kThreshold) ++quiet;
+  while (quiet < item->samplesReady() && std::abs(item->sample(static_cast<int32_t>(quiet))) < kThreshold) ++quiet;
   // Count output frames from the block after the append.
   long counted = -1;
   long rendered = 0;

@@ -220,6 +220,12 @@ const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOff
                                                              const char* text, int32_t sid,
                                                              float speed);
 void SherpaOnnxDestroyOfflineTtsGeneratedAudio(const SherpaOnnxGeneratedAudio* audio);
+// Called once per sentence with that sentence's samples (valid during the
+// call only); return 1 to go on, 0 to stop. The result holds what was made.
+typedef int32_t (*SherpaOnnxGeneratedAudioCallbackWithArg)(const float* samples, int32_t n, void* arg);
+const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerateWithCallbackWithArg(
+    const SherpaOnnxOfflineTts* tts, const char* text, int32_t sid, float speed,
+    SherpaOnnxGeneratedAudioCallbackWithArg callback, void* arg);
 
 const SherpaOnnxOnlineRecognizer* SherpaOnnxCreateOnlineRecognizer(
     const SherpaOnnxOnlineRecognizerConfig* config);

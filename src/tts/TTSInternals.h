@@ -111,8 +111,13 @@ class SherpaTTSNode::Internals {
   // Sequence of the newest whole text the render step has taken up or passed
   // over; a whole text is taken up once at most.
   std::atomic<uint64_t> takenUpSequence{0};
-  // Syntheses between their start and their publication.
+  // Syntheses between their start and the end of their generation.
   std::atomic<int> synthesesRunning{0};
+  // Loads and whole texts waiting for the engine, and teardown: generations
+  // under way end early.
+  std::atomic<int> loadsWaiting{0};
+  std::atomic<int> cutInsWaiting{0};
+  std::atomic<bool> tearingDown{false};
   const QVAny finishedPayload{QVAnyMap()};  // built once: "finished" allocates nothing
 
   // ---- Streaming text. ----
@@ -137,13 +142,30 @@ class SherpaTTSNode::Internals {
   enum class SegmentKind { kWholeText, kPiece };
   bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind);
   bool generateAndPublish(const std::string& text, SegmentKind kind);
+  // A segment the engine fills sentence by sentence (TTSGeneration.cpp).
+  struct GrowingSegment {
+    std::unique_ptr<GeneratedAudioItem> owned;  // until published
+    GeneratedAudioItem* published;              // once published
+    SegmentKind kind;
+    bool endedEarly = false;  // the callback stopped the engine
+  };
+  // Generates `text` into the segment, publishing it at its first samples;
+  // false when nothing was published.
+  bool generate(const std::string& text, GrowingSegment& segment);
+  bool acceptSamples(GrowingSegment& segment, const float* samples, int32_t n);
+  void publish(GrowingSegment& segment);
+  static int32_t onGeneratedSamples(const float* samples, int32_t n, void* arg);
   bool superseded(uint64_t sequence) const;
-  void publish(std::unique_ptr<GeneratedAudioItem> item, SegmentKind kind);
   // Cuts the piece due now (a final token's flush, or, unless finalOnly, a
   // piece while nothing plays) and synthesises it into the queue.
   void synthesizeDueTextHoldingEngine(bool afterFinished, bool finalOnly);
   bool loadModelHoldingEngine(const std::string& modelPath, const std::string& tokensPath,
                               const std::string& dataPath);
+  // Logs the load and checks the files; false (with the failure lines) when
+  // they are refused.
+  bool checkVoiceFiles(const std::string& modelPath, const std::string& tokensPath, const std::string& dataPath);
+  bool installVoiceHoldingEngine(const std::string& modelPath, const std::string& tokensPath,
+                                 const std::string& dataPath);
   void cleanupHoldingEngine();
   // Empties the pointers and the queue; the resampler goes to
   // `detachedResampler`, or, when null (inside produce), is replaced after

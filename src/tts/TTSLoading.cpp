@@ -54,6 +54,7 @@ SherpaTTSNode::Internals::~Internals() {
   Logger::info("[SherpaTTSNode] Destructor called - starting cleanup");
   // Kept for good: from here on produce renders silence until the object is gone.
   gate.closeForGood();
+  tearingDown.store(true);  // a generation under way ends at its next sentence
   engine.discardDeferred();
   cleanup();
   Logger::info("[SherpaTTSNode] Destructor completed");
@@ -74,13 +75,25 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
                     "loaded when it is free: " + newModelPath);
     return false;
   }
+  // Files the checks refuse cost the loaded voice nothing. A load that goes
+  // ahead ends a generation under way at its next sentence rather than
+  // waiting for the whole text: the reload drops that speech anyway.
+  if (!checkVoiceFiles(newModelPath, newTokensPath, newDataPath)) return false;
+  loadsWaiting.fetch_add(1);
   EngineHold hold(engine, EngineHold::kWait);
-  return loadModelHoldingEngine(newModelPath, newTokensPath, newDataPath);
+  loadsWaiting.fetch_sub(1);
+  return installVoiceHoldingEngine(newModelPath, newTokensPath, newDataPath);
 }
 
 bool SherpaTTSNode::Internals::loadModelHoldingEngine(const std::string& newModelPath,
                                                       const std::string& newTokensPath,
                                                       const std::string& newDataPath) {
+  return checkVoiceFiles(newModelPath, newTokensPath, newDataPath) &&
+         installVoiceHoldingEngine(newModelPath, newTokensPath, newDataPath);
+}
+
+bool SherpaTTSNode::Internals::checkVoiceFiles(const std::string& newModelPath, const std::string& newTokensPath,
+                                               const std::string& newDataPath) {
   Logger::info("[SherpaTTSNode] loadModel called with path: " + newModelPath);
   if (!pathExists(newModelPath)) {
     Logger::warning("[SherpaTTSNode] Model file does not exist at path: " + newModelPath);
@@ -94,12 +107,17 @@ bool SherpaTTSNode::Internals::loadModelHoldingEngine(const std::string& newMode
   // The engine ends the process on some malformed voice files instead of
   // failing; those are refused here, before the loaded voice is torn down,
   // so that a wrong path leaves a working node speaking.
-  if (const std::string problem = voiceFilesProblem(newModelPath, newTokensPath, newDataPath); !problem.empty()) {
-    Logger::error("[SherpaTTSNode] " + problem);
-    Logger::error("[SherpaTTSNode] Failed to create Sherpa Offline TTS.");
-    Logger::error("[SherpaTTSNode] Check that the model files exist and are valid");
-    return false;
-  }
+  const std::string problem = voiceFilesProblem(newModelPath, newTokensPath, newDataPath);
+  if (problem.empty()) return true;
+  Logger::error("[SherpaTTSNode] " + problem);
+  Logger::error("[SherpaTTSNode] Failed to create Sherpa Offline TTS.");
+  Logger::error("[SherpaTTSNode] Check that the model files exist and are valid");
+  return false;
+}
+
+bool SherpaTTSNode::Internals::installVoiceHoldingEngine(const std::string& newModelPath,
+                                                         const std::string& newTokensPath,
+                                                         const std::string& newDataPath) {
   if (tts != nullptr) {
     Logger::info("[SherpaTTSNode] Model already loaded, cleaning up before reloading");
     cleanupHoldingEngine();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <new>
 #include <vector>
 
@@ -12,24 +11,6 @@
 #include "TTSInternals.h"
 
 namespace quorvel::extensions::sherpa {
-
-namespace {
-
-// An exception thrown inside the engine (a token id beyond the model's
-// table, a token table without "_", an unknown espeak voice) counts as no
-// result; unlike a plain null result it is reported.
-const SherpaOnnxGeneratedAudio* generate(const SherpaOnnxOfflineTts* tts, const std::string& text, int32_t speaker) {
-  try {
-    return SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), speaker, 1.0f);
-  } catch (const std::exception& e) {
-    Logger::error(std::string("[SherpaTTSNode] Engine error while synthesizing: ") + e.what());
-  } catch (...) {
-    Logger::error("[SherpaTTSNode] Engine error while synthesizing: unknown");
-  }
-  return nullptr;
-}
-
-}  // namespace
 
 std::string SherpaTTSNode::Internals::cleanTextForSynthesis(const std::string& text) {
   std::string cleaned;
@@ -52,7 +33,11 @@ void SherpaTTSNode::Internals::synthesize(const std::string& text) {
     engine.defer([this, text] { synthesizeHoldingEngine(text, SegmentKind::kWholeText); });
     return;
   }
+  // A text under generation gives way at its next sentence: this one cuts
+  // in on it anyway.
+  cutInsWaiting.fetch_add(1);
   EngineHold hold(engine, EngineHold::kWait);
+  cutInsWaiting.fetch_sub(1);
   synthesizeHoldingEngine(text, SegmentKind::kWholeText);
 }
 
@@ -100,31 +85,17 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
   // The listeners may have stopped the node, reloaded it or begun a newer
   // text; then this text gives way before it costs a generation.
   if (superseded(sequence) || tts == nullptr) return false;
-  const SherpaOnnxGeneratedAudio* audio = generate(tts, cleanedText, speakerId);
-  if (audio == nullptr) return false;
-  // Everything that can fail happens before the item is published: once a
+  // Everything that can fail happens before the segment is published: once a
   // pointer names it, appending it to the list cannot throw.
-  std::unique_ptr<GeneratedAudioItem> item(new (std::nothrow) GeneratedAudioItem(audio));
-  if (!item) {
-    SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-    return false;
-  }
-  item->sequence = sequence;
-  if (superseded(sequence)) return false;  // stopped while it was generated
+  GrowingSegment segment{std::unique_ptr<GeneratedAudioItem>(new (std::nothrow) GeneratedAudioItem()), nullptr, kind};
+  if (!segment.owned) return false;
+  segment.owned->sequence = sequence;
   try {
     generatedAudioItems.reserve(generatedAudioItems.size() + 1);
   } catch (const std::bad_alloc&) {
-    return false;  // the item, never published, takes its audio with it
-  }
-  if (kind == SegmentKind::kWholeText) {
-    nextItem.store(item.get());
-  } else if (!queuedPieces.push(item.get())) {
-    // Pieces are cut only when the queue has room, so this is a fault.
-    Logger::error("[SherpaTTSNode] Piece queue full; dropping: " + cleanedText);
     return false;
   }
-  generatedAudioItems.push_back(std::move(item));
-  return true;
+  return generate(cleanedText, segment);
 }
 
 // An item may be freed once no pointer names it (currentItem, nextItem, the

@@ -1,6 +1,7 @@
 // The engine's C functions, implemented deterministically for tests.
 #include "FakeEngine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -125,8 +126,10 @@ void SherpaOnnxDestroyOfflineTts(const SherpaOnnxOfflineTts* tts) {
 
 int32_t SherpaOnnxOfflineTtsSampleRate(const SherpaOnnxOfflineTts*) { return 16000; }
 
-const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOfflineTts*, const char* text,
-                                                             int32_t, float) {
+namespace {
+
+const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAudioCallbackWithArg callback,
+                                         void* arg) {
   State& s = state();
   s.calls.generate++;
   int inFlight = ++s.calls.generateInFlight;
@@ -152,7 +155,32 @@ const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOff
                   : s.knobs.samplesPerText;
   auto* samples = new float[n > 0 ? n : 1];
   for (int32_t i = 0; i < n; ++i) samples[i] = sampleValue(i);
+  if (callback != nullptr) {
+    const int32_t step = s.knobs.samplesPerCallback > 0 ? s.knobs.samplesPerCallback : n;
+    for (int32_t made = 0; made < n;) {
+      const int32_t count = std::min(step, n - made);
+      if (s.knobs.beforeCallback) s.knobs.beforeCallback(made);
+      made += count;
+      if (callback(samples + made - count, count, arg) == 0) {
+        n = made;
+        break;
+      }
+    }
+  }
   return new SherpaOnnxGeneratedAudio{samples, n, 16000};
+}
+
+}  // namespace
+
+const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOfflineTts*, const char* text,
+                                                             int32_t, float) {
+  return generate(text, nullptr, nullptr);
+}
+
+const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerateWithCallbackWithArg(
+    const SherpaOnnxOfflineTts*, const char* text, int32_t, float, SherpaOnnxGeneratedAudioCallbackWithArg callback,
+    void* arg) {
+  return generate(text, callback, arg);
 }
 
 void SherpaOnnxDestroyOfflineTtsGeneratedAudio(const SherpaOnnxGeneratedAudio* audio) {

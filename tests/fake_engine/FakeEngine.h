@@ -26,6 +26,13 @@ struct Knobs {
   bool generateThrows = false;
   int32_t samplesPerText = 1000;
   int32_t samplesPerChar = 0;
+  // With the callback form: samples handed over per callback, as the engine
+  // hands over one sentence at a time (0: all in one callback). A callback
+  // that answers 0 ends the generation; the result holds what was made.
+  int32_t samplesPerCallback = 0;
+  // Called before each callback with the samples made so far (on the
+  // generating thread), so a test can act between two sentences.
+  std::function<void(int32_t)> beforeCallback;
   int generateDelayMicros = 0;
   // Called at the start of every generation with its text (on the caller's thread).
   std::function<void(const std::string&)> onGenerate;

@@ -171,7 +171,9 @@ class TTSFixture : public ::testing::Test {
   static Internals& in(SherpaTTSNode& node) { return node.internalsForTesting(); }
 
   // Engine results generated and not yet released.
-  static int itemsAlive() { return fake_engine::calls().generate.load() - fake_engine::calls().destroyAudio.load(); }
+  static int itemsAlive() { return static_cast<int>(GeneratedAudioItem::liveItems.load()); }
+  // Segments freed so far, when every generation made one.
+  static int itemsFreed() { return fake_engine::calls().generate.load() - itemsAlive(); }
 
   TempVoice voice;
   std::unique_ptr<testing_support::LogCapture> logs;

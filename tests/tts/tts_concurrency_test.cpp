@@ -106,13 +106,13 @@ TEST_F(TTSConcurrency, ReleaseSparesTheItemTheRenderStepIsTakingUpWithoutWaiting
   node->synthesize("B.");
   node->synthesize("C.");  // A is now named by neither pointer; this thread did not wait
   EXPECT_EQ(fake_engine::calls().generate.load(), 3);
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0) << "released while the render step held it";
+  EXPECT_EQ(itemsFreed(), 0) << "released while the render step held it";
 
   s.currentItem.store(loaded);  // ...stores it into currentItem
   pass.reset();                 // and ends
   ASSERT_EQ(s.generatedAudioItems.size(), 3u);
   node->synthesize("D.");  // now B is stale and goes; A plays, C is still published
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 1);
+  EXPECT_EQ(itemsFreed(), 1);
   ASSERT_EQ(s.generatedAudioItems.size(), 3u);
   EXPECT_EQ(s.generatedAudioItems[0].get(), loaded);
   EXPECT_EQ(s.generatedAudioItems[2].get(), s.nextItem.load());
@@ -144,11 +144,11 @@ TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
       done.store(true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 0) << "freed during the look";
+    EXPECT_EQ(itemsFreed(), 0) << "freed during the look";
     EXPECT_FALSE(done.load());
     looking.unlock();
     control.join();
-    EXPECT_EQ(fake_engine::calls().destroyAudio.load(), reload ? 2 : 1);
+    EXPECT_EQ(itemsFreed(), reload ? 2 : 1);
   }
 }
 

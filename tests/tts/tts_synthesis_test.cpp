@@ -75,7 +75,8 @@ TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   EXPECT_EQ(in(*node).generatedAudioItems[0].get(), item);
   EXPECT_EQ(item->readPosition.load(), 0);
   EXPECT_FALSE(item->complete.load());
-  EXPECT_EQ(item->audio->n, 1000);
+  EXPECT_EQ(item->samplesReady(), 1000);
+  EXPECT_TRUE(item->generationDone.load());
 }
 
 TEST_F(TTSSynthesis, WithoutAVoiceNothingIsEmittedOrPublished) {
@@ -113,7 +114,7 @@ TEST_F(TTSSynthesis, ThreeCallsInARowLeaveTwoItems) {
   node->synthesize("B.");
   node->synthesize("C.");
   EXPECT_EQ(fake_engine::calls().generate.load(), 3);
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 1);  // A: neither published nor playing
+  EXPECT_EQ(itemsFreed(), 1);  // A: neither published nor playing
   EXPECT_EQ(in(*node).generatedAudioItems.size(), 2u);
   EXPECT_EQ(in(*node).generatedAudioItems.back().get(), in(*node).nextItem.load());
 }
@@ -133,7 +134,7 @@ TEST_F(TTSSynthesis, ThePlayingItemSurvivesUntilItIsNoLongerPlayed) {
   node->produce(block.bus());  // switches to "Newest."
   node->synthesize("Last.");
   // "Playing." and "Published." are gone; kept: "Newest." (playing) and "Last.".
-  EXPECT_EQ(fake_engine::calls().destroyAudio.load(), 2);
+  EXPECT_EQ(itemsFreed(), 2);
   ASSERT_EQ(in(*node).generatedAudioItems.size(), 2u);
   EXPECT_EQ(in(*node).generatedAudioItems[0].get(), in(*node).currentItem.load());
   EXPECT_EQ(in(*node).generatedAudioItems[1].get(), in(*node).nextItem.load());
