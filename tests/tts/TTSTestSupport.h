@@ -170,7 +170,7 @@ class TTSFixture : public ::testing::Test {
 
   static Internals& in(SherpaTTSNode& node) { return node.internalsForTesting(); }
 
-  // Engine results generated and not yet released.
+  // Segments in existence.
   static int itemsAlive() { return static_cast<int>(GeneratedAudioItem::liveItems.load()); }
   // Segments freed so far, when every generation made one.
   static int itemsFreed() { return fake_engine::calls().generate.load() - itemsAlive(); }
