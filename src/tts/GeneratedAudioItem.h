@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include <quorvel/QVAny.h>
+
 namespace quorvel::extensions::sherpa {
 
 struct GeneratedAudioItem {
@@ -50,6 +52,11 @@ struct GeneratedAudioItem {
   uint64_t sequence = 0;
   // Scratch of the release scan; touched only while the engine is held.
   bool releasable = false;
+  // A piece prepared ahead is announced when the render step takes it up,
+  // with this payload (built beforehand, so the audio thread allocates
+  // nothing for it). Set before the item is published.
+  bool announceAtTakeUp = false;
+  QVAny startedPayload;
   std::atomic<int32_t> readySamples{0};
   std::atomic<bool> generationDone{false};
   std::atomic<int32_t> readPosition{0};

@@ -102,6 +102,9 @@ SherpaTTSNode::SherpaTTSNode(const QVAnyMap& config) : internals(std::make_uniqu
   for (const auto& [key, value] : config) {
     if (key == "text") {
       internals->synthesize(QVAny::convert<std::string>(value));
+    } else if (key == "prepareAhead") {
+      // Read before "text" (keys come in ascending order).
+      internals->prepareAhead = QVAny::convert<bool>(value);
     } else {
       Logger::error("Unknown parameter: " + key);
     }

@@ -54,6 +54,14 @@
 // the rest of the buffer behind it. "stop" (beyond the streamed pieces and
 // whole texts) fades out what plays within one block and drops what is
 // queued, what is being synthesised and the held text, without "finished".
+// A whole text is published with its first sentence and plays while the
+// engine generates the rest (the render step plays only samples that are
+// ready; a block that catches up plays silence, without "finished").
+// With the creation key "prepareAhead" true, the append that completes the
+// next piece while speech plays has it generated there, on the appending
+// thread; the piece is announced ("synthesisStarted") when the render step
+// takes it up, right after the "finished" of the piece before it, so the
+// audio thread generates only what no append could prepare.
 //
 // Ownership. The host owns the node (created by the factory with new, deleted
 // through the virtual destructor). The node owns its Internals, which owns the
@@ -77,8 +85,9 @@ namespace quorvel::extensions::sherpa {
 
 class SherpaTTSNode : public SingleBusAudioSourceNode {
  public:
-  // Loads the English voice, speaks a "text" key at once, reports every other
-  // key as "Unknown parameter: KEY", then registers actions and events.
+  // Loads the English voice, reads "prepareAhead" (boolean, default false),
+  // speaks a "text" key at once, reports every other key as "Unknown
+  // parameter: KEY", then registers actions and events.
   explicit SherpaTTSNode(const QVAnyMap& config);
   ~SherpaTTSNode() override;
 

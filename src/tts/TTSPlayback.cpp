@@ -76,6 +76,12 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   if (current == nullptr) {
     if (GeneratedAudioItem* piece = queuedPieces.front(); piece != nullptr) {
       queuedPieces.pop();
+      if (piece->announceAtTakeUp) {
+        // Prepared ahead: announced now, right after the "finished" of the
+        // piece before it. Its listeners may stop or reload the node.
+        node->emitEvent(kSynthesisStarted, piece->startedPayload);
+        if (piece->sequence < dropBefore.load()) piece = nullptr;
+      }
       currentItem.store(piece);
       current = piece;
     }
@@ -117,7 +123,7 @@ void SherpaTTSNode::Internals::applyGainRamp(const float* source, float* destina
 
 void SherpaTTSNode::Internals::onPlaybackFinished() {
   firstSynthesis.store(true);
-  node->emitEvent("finished", finishedPayload);
+  node->emitEvent(kFinished, finishedPayload);
   synthesizeBufferedText();
 }
 

@@ -9,6 +9,10 @@
 
 namespace quorvel::extensions::sherpa {
 
+bool SherpaTTSNode::Internals::mayPrepareAhead() {
+  return prepareAhead && queuedPieces.empty() && synthesesRunning.load() == 0;
+}
+
 bool SherpaTTSNode::Internals::isAudioPlaying() {
   // Items are freed only under streamingMutex and while the engine is held;
   // the caller holds one of them, so the items read here stay alive.
@@ -29,8 +33,9 @@ void SherpaTTSNode::Internals::appendStreamingText(const std::string& token, boo
     streamingBuffer += token;
     if (isFinal) finalRequested = true;
     // While speech plays the token just waits: the end of playback takes
-    // the next piece.
-    if (!finalRequested && (isAudioPlaying() || findSplitPoint(streamingBuffer) == 0)) return;
+    // the next piece, unless it may be prepared ahead now.
+    if (!finalRequested && ((isAudioPlaying() && !mayPrepareAhead()) || findSplitPoint(streamingBuffer) == 0))
+      return;
   }
   if (gate.insideProduce()) {
     engine.defer([this] { synthesizeDueTextHoldingEngine(false, false); });
@@ -47,21 +52,27 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
     // A listener of a running synthesis appended: its piece comes after.
     if (synthesesRunning.load() > 0) return;
     std::string piece;
+    bool prepared = false;  // made while speech plays, announced when it starts
     {
       std::lock_guard<std::mutex> streaming(streamingMutex);
       if (streamingBuffer.empty() && !finalRequested) return;
       if (queuedPieces.full()) return;  // stays in the buffer for a later turn
+      const bool playing = isAudioPlaying();
       if (finalRequested) {
         // A final token's flush: queued behind whatever plays.
         piece.swap(streamingBuffer);
         finalRequested = false;
-      } else if (!finalOnly && !isAudioPlaying()) {
+        prepared = prepareAhead && playing;
+      } else if (!finalOnly && !playing) {
         piece = takePiece(streamingBuffer);
+      } else if (!finalOnly && !afterFinished && mayPrepareAhead()) {
+        piece = takePiece(streamingBuffer);
+        prepared = true;
       }
     }
     if (piece.empty()) return;
     if (afterFinished) Logger::debug("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + piece);
-    synthesizeHoldingEngine(piece, SegmentKind::kPiece);
+    synthesizeHoldingEngine(piece, SegmentKind::kPiece, prepared);
   } catch (...) {
   }
 }

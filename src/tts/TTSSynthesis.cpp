@@ -45,14 +45,14 @@ bool SherpaTTSNode::Internals::superseded(uint64_t sequence) const {
   return sequence < dropBefore.load() || sequence < newestWholeText.load();
 }
 
-bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind) {
-  const bool published = generateAndPublish(text, kind);
+bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind, bool prepared) {
+  const bool published = generateAndPublish(text, kind, prepared);
   // A final token its listeners appended waited for it.
   if (synthesesRunning.load() == 0) synthesizeDueTextHoldingEngine(false, true);
   return published;
 }
 
-bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind) {
+bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind, bool prepared) {
   Logger::debug(std::string("[SherpaTTSNode] synthesize called, tts=") + (tts != nullptr ? "valid" : "null") +
                 ", this=" + std::to_string(reinterpret_cast<uintptr_t>(this)));
   releaseStaleAudio();
@@ -81,15 +81,22 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
     ~Running() { count.fetch_sub(1); }
   } running(synthesesRunning);
 
-  node->emitEvent("synthesisStarted", QVAny(QVAnyMap{{"text", QVAny(cleanedText)}}));
-  // The listeners may have stopped the node, reloaded it or begun a newer
-  // text; then this text gives way before it costs a generation.
-  if (superseded(sequence) || tts == nullptr) return false;
+  QVAny startedPayload(QVAnyMap{{"text", QVAny(cleanedText)}});
+  if (!prepared) {
+    node->emitEvent(kSynthesisStarted, startedPayload);
+    // The listeners may have stopped the node, reloaded it or begun a newer
+    // text; then this text gives way before it costs a generation.
+    if (superseded(sequence) || tts == nullptr) return false;
+  }
   // Everything that can fail happens before the segment is published: once a
   // pointer names it, appending it to the list cannot throw.
   GrowingSegment segment{std::unique_ptr<GeneratedAudioItem>(new (std::nothrow) GeneratedAudioItem()), nullptr, kind};
   if (!segment.owned) return false;
   segment.owned->sequence = sequence;
+  if (prepared) {
+    segment.owned->announceAtTakeUp = true;
+    segment.owned->startedPayload = std::move(startedPayload);
+  }
   try {
     generatedAudioItems.reserve(generatedAudioItems.size() + 1);
   } catch (const std::bad_alloc&) {

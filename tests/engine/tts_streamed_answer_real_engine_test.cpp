@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "RealVoice.h"
@@ -135,20 +136,33 @@ std::string piecesHeardWholeInOrder(const std::vector<float>& rendered, const st
   return {};
 }
 
-class TTSStreamedAnswerRealEngine : public ::testing::TestWithParam<int> {};
+// Tokens per second, and whether the node prepares pieces ahead.
+class TTSStreamedAnswerRealEngine : public ::testing::TestWithParam<std::tuple<int, bool>> {};
+
+// Each piece announced before its "finished", the "finished" in the order
+// of the announcements: here, announcements and ends in turn except that a
+// piece may be announced while the one before it still plays.
+std::string eventsInOrder(const std::vector<Event>& events) {
+  int announced = 0, finished = 0;
+  for (const auto& e : events) {
+    if (e.name == "synthesisStarted") ++announced;
+    if (e.name == "finished" && ++finished > announced) return "a \"finished\" without its piece";
+  }
+  return announced == finished ? "" : "a piece without its \"finished\"";
+}
 
 }  // namespace
 
 TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
-  const int tokensPerSecond = GetParam();
+  const auto [tokensPerSecond, prepareAhead] = GetParam();
   Watchdog watchdog("streamed answer", 180s);
-  testing_support::LogCapture logs{quorvel::LogLevel::Warning};
+  testing_support::LogCapture logs{quorvel::LogLevel::Debug};
   const std::string answer = kAnswer;
   ASSERT_GE(answer.size(), 950u);
   ASSERT_LE(answer.size(), 1150u);
 
-  SherpaTTSNode node{QVAnyMap()};
+  SherpaTTSNode node{QVAnyMap{{"prepareAhead", QVAny(prepareAhead)}}};
   AudioBusFormat voiceRate{16000, 1};
   ASSERT_TRUE(node.setBusFormat(voiceRate));
   EventTrace trace(node);
@@ -183,8 +197,15 @@ TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   for (const auto& piece : pieces) expected.push_back(engine.speak(piece));
   ASSERT_EQ(engine.speak(pieces.front()), expected.front()) << "the voice is not deterministic";
   EXPECT_EQ(piecesHeardWholeInOrder(audio.audio(), expected), "");
-  EXPECT_TRUE(logs.lines().empty()) << logs.lines().front();
+  EXPECT_EQ(eventsInOrder(trace.events()), "");
+  const size_t generatedOnAudioThread =
+      logs.linesStartingWith("[SherpaTTSNode] Synthesizing buffered text after audio finished").size();
+  if (prepareAhead) EXPECT_EQ(generatedOnAudioThread, 0u) << "a piece was generated on the audio thread";
+  RecordProperty("generatedOnAudioThread", static_cast<int>(generatedOnAudioThread));
+  for (const auto& [level, line] : logs.entries())
+    EXPECT_TRUE(level > quorvel::LogLevel::Warning) << line;
   RecordProperty("pieces", static_cast<int>(pieces.size()));
 }
 
-INSTANTIATE_TEST_SUITE_P(TokensPerSecond, TTSStreamedAnswerRealEngine, ::testing::Values(50, 100, 200));
+INSTANTIATE_TEST_SUITE_P(TokensPerSecond, TTSStreamedAnswerRealEngine,
+                         ::testing::Combine(::testing::Values(50, 100, 200), ::testing::Bool()));

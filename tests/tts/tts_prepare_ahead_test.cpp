@@ -1,0 +1,99 @@
+// "prepareAhead": the append that completes the next piece while speech
+// plays has it generated there and then, on the appending thread; the
+// render step takes it up in the block in which the playing piece ends and
+// announces it there, right after that piece's "finished".
+#include <thread>
+
+#include "TTSTestSupport.h"
+
+using namespace tts_test;
+
+namespace {
+
+class TTSPrepareAhead : public TTSFixture {
+ protected:
+  void SetUp() override {
+    TTSFixture::SetUp();
+    fake_engine::knobs().samplesPerText = 320;  // two blocks of 160
+    fake_engine::knobs().onGenerate = [this](const std::string&) {
+      if (std::this_thread::get_id() == renderThread) ++generationsOnRenderThread;
+    };
+  }
+  // Renders one block as the audio thread.
+  void render(SherpaTTSNode& node, Block& block) {
+    renderThread = std::this_thread::get_id();
+    node.produce(block.bus());
+    renderThread = {};
+  }
+
+  std::thread::id renderThread;
+  int generationsOnRenderThread = 0;
+};
+
+const std::string kFirst = "The first piece is long enough to be cut off at its end.";
+const std::string kSecond = " The second piece is also long enough to be cut right here.";
+
+}  // namespace
+
+TEST_F(TTSPrepareAhead, TheNextPieceIsMadeByTheAppendAndAnnouncedWhenItStarts) {
+  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
+  EventLog events(*node);
+  EXPECT_FALSE(logs->contains("Unknown parameter: prepareAhead"));
+  Block block(1, 160);
+  node->appendStreamingText(kFirst, false);
+  render(*node, block);  // the first piece plays
+  node->appendStreamingText(kSecond, false);
+  EXPECT_EQ(fake_engine::generatedTexts().size(), 2u) << "the second piece was not made by its append";
+  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{kFirst})) << "announced before it starts";
+  // A third complete piece waits: one is already prepared.
+  node->appendStreamingText(" A third piece waits in the buffer since one is already prepared.", false);
+  EXPECT_EQ(fake_engine::generatedTexts().size(), 2u);
+
+  render(*node, block);  // the first piece's last samples
+  render(*node, block);  // it ends; the second starts in this block
+  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(events.startedTexts().back(), kSecond);
+  EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0)) << "no block of silence between the pieces";
+  EXPECT_EQ(generationsOnRenderThread, 0);
+}
+
+TEST_F(TTSPrepareAhead, WithoutTheKeyTheRenderThreadCutsAndGeneratesAsBefore) {
+  auto node = makeNode();
+  EventLog events(*node);
+  Block block(1, 160);
+  node->appendStreamingText(kFirst, false);
+  render(*node, block);
+  node->appendStreamingText(kSecond, false);
+  EXPECT_EQ(fake_engine::generatedTexts().size(), 1u) << "held while the first piece plays";
+  for (int b = 0; b < 2; ++b) render(*node, block);
+  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(generationsOnRenderThread, 1);
+}
+
+TEST_F(TTSPrepareAhead, AFinalTokenWhilePlayingIsPreparedAndAnnouncedInTurn) {
+  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
+  EventLog events(*node);
+  Block block(1, 160);
+  node->appendStreamingText(kFirst, false);
+  render(*node, block);
+  node->appendStreamingText(" And the end", true);
+  EXPECT_EQ(events.startedTexts().size(), 1u);
+  for (int b = 0; b < 6; ++b) render(*node, block);
+  EXPECT_EQ(events.names(),
+            (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted", "finished"}));
+  EXPECT_EQ(events.startedTexts().back(), " And the end");
+  EXPECT_EQ(generationsOnRenderThread, 0);
+}
+
+TEST_F(TTSPrepareAhead, StopDropsAPreparedPieceUnannounced) {
+  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
+  EventLog events(*node);
+  Block block(1, 160);
+  node->appendStreamingText(kFirst, false);
+  render(*node, block);
+  node->appendStreamingText(kSecond, false);
+  node->stop();
+  for (int b = 0; b < 5; ++b) render(*node, block);
+  EXPECT_TRUE(block.silent());
+  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"}));
+}
