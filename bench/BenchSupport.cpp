@@ -1,5 +1,7 @@
 #include "BenchSupport.h"
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstring>
 #include <fstream>
@@ -27,6 +29,18 @@ DirectVoice::DirectVoice() {
   config.model.vits.tokens = tokens.c_str();
   config.model.vits.data_dir = dataDir.c_str();
   tts = SherpaOnnxCreateOfflineTts(&config);
+}
+
+VoiceFiles costlyVoice() {
+  using namespace quorvel::extensions::sherpa;
+  VoiceFiles voice{defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en"), false};
+  const std::filesystem::path heavy = std::filesystem::path(voice.model).parent_path() / "heavy" /
+                                      "en_GB-southern_english_female-low-heavy.onnx";
+  if (std::filesystem::exists(heavy)) {
+    voice.model = heavy.string();
+    voice.heavy = true;
+  }
+  return voice;
 }
 
 DirectVoice::~DirectVoice() {

@@ -46,6 +46,14 @@ struct DirectVoice {
   const SherpaOnnxOfflineTts* tts = nullptr;
 };
 
+// A voice's three files. `heavy`: the fixture whose generation costs what a
+// real voice's costs (the demonstration voice stands in when it is absent).
+struct VoiceFiles {
+  std::string model, tokens, dataDir;
+  bool heavy = false;
+};
+VoiceFiles costlyVoice();
+
 // Mono 16-bit PCM WAV samples as floats; empty when unreadable.
 std::vector<float> readWav(const std::string& path, int* rate);
 // Folder holding the recogniser's test audio, beside the executable.

@@ -18,6 +18,7 @@
 namespace bench {
 void measureConverters();
 void measureStreaming();
+void measureSpeechSooner();
 }  // namespace bench
 
 namespace {
@@ -62,6 +63,8 @@ int main(int argc, char** argv) {
   bench::measureConverters();
   std::fprintf(stderr, "measuring streaming first audio...\n");
   bench::measureStreaming();
+  std::fprintf(stderr, "measuring first audio and the streamed answer (real time, about a minute)...\n");
+  bench::measureSpeechSooner();
 
   auto ns = [&](const std::string& name) {
     auto it = reporter.perIteration.find(name);
@@ -159,6 +162,41 @@ int main(int argc, char** argv) {
        << fmt("%.1f", directMs) << " | " << fmt("%+.2f%%", (nodeMs / directMs - 1) * 100) << " | "
        << (bench::get("stt/same_text") == 1 ? "yes" : "no") << " |\n\n"
        << "(" << fmt("%.0f", bench::get("stt/pairs")) << " alternating pairs.)\n";
+  }
+
+  // 6. Speech sooner.
+  {
+    const bool heavy = bench::get("sooner/heavy") == 1;
+    md << "\n## 6. Speech sooner (" << (heavy ? "heavy voice" : "demonstration voice: the heavy voice is absent")
+       << ", real-time factor " << fmt("%.3f", bench::get("sooner/rtf")) << ")\n\n"
+       << "First audio of \"synthesize\", 48000 Hz stereo, 10 ms blocks rendered at real time; medians of 5.\n\n"
+       << "| Sentences | Node: call to first sound (ms) | Engine: first sentence (ms) | Engine: whole text (ms) | "
+          "Node minus first sentence (ms) | Goal: within one block (10 ms) |\n"
+       << "|---|---|---|---|---|---|\n";
+    for (int n : {1, 3, 10}) {
+      const std::string k = "sooner/" + std::to_string(n);
+      const double node = bench::get(k + "/node_ms"), first = bench::get(k + "/first_callback_ms");
+      md << "| " << n << " | " << fmt("%.1f", node) << " | " << fmt("%.1f", first) << " | "
+         << fmt("%.1f", bench::get(k + "/whole_ms")) << " | " << fmt("%+.1f", node - first) << " | "
+         << (node - first <= 10.0 ? "met" : "missed") << " |\n";
+    }
+    md << "\nA streamed answer (" << "about 1 kB, 100 tokens per second of audio time, final token while the "
+       << "first piece plays, rendered at 4x real time).\n\n"
+       << "| prepareAhead | Pieces | Engine generations on the audio thread | Worst produce (us) | Blocks with "
+          "nothing playing between pieces | Every piece heard to its end | Goal |\n"
+       << "|---|---|---|---|---|---|---|\n";
+    for (const char* mode : {"default", "ahead"}) {
+      const std::string k = std::string("sooner/stream/") + mode;
+      const double generations = bench::get(k + "/audio_thread_generations"), worst = bench::get(k + "/worst_us");
+      const double idle = bench::get(k + "/idle_blocks");
+      const bool whole = bench::get(k + "/whole") == 1;
+      const bool ahead = std::string(mode) == "ahead";
+      md << "| " << (ahead ? "true" : "false") << " | " << fmt("%.0f", bench::get(k + "/pieces")) << " | "
+         << fmt("%.0f", generations) << " | " << fmt("%.0f", worst) << " | " << fmt("%.0f", idle) << " | "
+         << (whole ? "yes" : "no") << " | "
+         << (ahead ? (generations == 0 && worst < 2000 && idle <= 1 && whole ? "met" : "missed") : "(reference)")
+         << " |\n";
+    }
   }
 
   std::printf("\n%s", md.str().c_str());

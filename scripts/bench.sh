@@ -24,7 +24,7 @@ memory_table="$(
 )"
 {
   echo
-  echo "## 6. Memory (demonstration voice, short texts, each run in a process of its own)"
+  echo "## 7. Memory (demonstration voice, short texts, each run in a process of its own)"
   echo
   echo "$memory_table"
 } | tee -a "$results"

@@ -1,5 +1,7 @@
 #include "RenderGate.h"
 
+#include <chrono>
+
 namespace quorvel::extensions::sherpa {
 
 RenderGate::ProduceScope::ProduceScope(RenderGate& gate) noexcept : gate_(gate) {
@@ -10,11 +12,13 @@ RenderGate::ProduceScope::ProduceScope(RenderGate& gate) noexcept : gate_(gate) 
 }
 
 RenderGate::ProduceScope::~ProduceScope() {
+  gate_.leaving_.fetch_add(1);
   if (owner_) gate_.producer_.store(std::thread::id{});
   // An Exclusion raises exclusions_ before it looks at inFlight_, so one of
   // the two sides always sees the other: no wake-up is lost, and none is
   // made (no system call) while nobody waits.
   if (gate_.inFlight_.fetch_sub(1) == 1 && gate_.exclusions_.load() > 0) gate_.inFlight_.notify_all();
+  gate_.leaving_.fetch_sub(1);  // the last touch of the gate
 }
 
 RenderGate::Exclusion::Exclusion(RenderGate& gate) noexcept : gate_(gate) {
@@ -24,5 +28,12 @@ RenderGate::Exclusion::Exclusion(RenderGate& gate) noexcept : gate_(gate) {
 }
 
 RenderGate::Exclusion::~Exclusion() { gate_.exclusions_.fetch_sub(1); }
+
+void RenderGate::awaitLastExit() const noexcept {
+  for (int running = inFlight_.load(); running != 0; running = inFlight_.load()) inFlight_.wait(running);
+  // What is left of a leaving produce is a few instructions; sleep rather
+  // than spin should it be preempted there.
+  while (leaving_.load() != 0) std::this_thread::sleep_for(std::chrono::microseconds(50));
+}
 
 }  // namespace quorvel::extensions::sherpa

@@ -87,9 +87,13 @@ class RenderGate {
 
   // Closes the gate for good (teardown); produce renders silence from now on.
   void closeForGood() noexcept { exclusions_.fetch_add(1); }
+  // Teardown, last: returns once no produce call touches the gate any more
+  // (the one that woke an Exclusion may still be leaving it).
+  void awaitLastExit() const noexcept;
 
  private:
   std::atomic<int> inFlight_{0};
+  std::atomic<int> leaving_{0};  // produce calls between the start and the end of leaving
   std::atomic<int> exclusions_{0};
   std::atomic<std::thread::id> producer_{};
   std::atomic<uint64_t> passes_{0};

@@ -57,6 +57,7 @@ SherpaTTSNode::Internals::~Internals() {
   tearingDown.store(true);  // a generation under way ends at its next sentence
   engine.discardDeferred();
   cleanup();
+  gate.awaitLastExit();
   Logger::info("[SherpaTTSNode] Destructor completed");
 }
 
