@@ -169,16 +169,22 @@ int main(int argc, char** argv) {
     const bool heavy = bench::get("sooner/heavy") == 1;
     md << "\n## 6. Speech sooner (" << (heavy ? "heavy voice" : "demonstration voice: the heavy voice is absent")
        << ", real-time factor " << fmt("%.3f", bench::get("sooner/rtf")) << ")\n\n"
-       << "First audio of \"synthesize\", 48000 Hz stereo, 10 ms blocks rendered at real time; medians of 5.\n\n"
+       << "First audio of \"synthesize\", 48000 Hz stereo, 10 ms blocks rendered at real time; medians of 5. "
+       << "The node's sound comes after the voice's own leading quiet and the converter's lookahead ("
+       << fmt("%.2f", bench::get("stream/48k/max_frames") / 48.0)
+       << " ms, table 4); the goal is read on what remains.\n\n"
        << "| Sentences | Node: call to first sound (ms) | Engine: first sentence (ms) | Engine: whole text (ms) | "
-          "Node minus first sentence (ms) | Goal: within one block (10 ms) |\n"
-       << "|---|---|---|---|---|---|\n";
+          "Leading quiet (ms) | Node - first sentence - quiet - lookahead (ms) | Goal: within one block (10 ms) |\n"
+       << "|---|---|---|---|---|---|---|\n";
+    const double lookaheadMs = bench::get("stream/48k/max_frames") / 48.0;
     for (int n : {1, 3, 10}) {
       const std::string k = "sooner/" + std::to_string(n);
       const double node = bench::get(k + "/node_ms"), first = bench::get(k + "/first_callback_ms");
+      const double quiet = bench::get(k + "/quiet_ms");
+      const double beyond = node - first - quiet - lookaheadMs;
       md << "| " << n << " | " << fmt("%.1f", node) << " | " << fmt("%.1f", first) << " | "
-         << fmt("%.1f", bench::get(k + "/whole_ms")) << " | " << fmt("%+.1f", node - first) << " | "
-         << (node - first <= 10.0 ? "met" : "missed") << " |\n";
+         << fmt("%.1f", bench::get(k + "/whole_ms")) << " | " << fmt("%.1f", quiet) << " | " << fmt("%+.1f", beyond)
+         << " | " << (beyond <= 10.0 ? "met" : "missed") << " |\n";
     }
     md << "\nA streamed answer (" << "about 1 kB, 100 tokens per second of audio time, final token while the "
        << "first piece plays, rendered at 4x real time).\n\n"

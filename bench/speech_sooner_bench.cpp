@@ -54,7 +54,10 @@ const char* kSentences[] = {
 
 std::string sentences(int n) {
   std::string text;
-  for (int i = 0; i < n; ++i) text += (i ? " " : "") + std::string(kSentences[i % 10]);
+  for (int i = 0; i < n; ++i) {
+    if (i > 0) text += ' ';
+    text += kSentences[i % 10];
+  }
   return text;
 }
 
@@ -83,6 +86,14 @@ struct Engine {
     const double ms = msSince(t0, Clock::now());
     SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
     return ms;
+  }
+  // Milliseconds of near-silence the text's audio begins with.
+  double leadingQuietMs(const std::string& text) const {
+    const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), 0, 1.0f);
+    int32_t quiet = 0;
+    while (audio && quiet < audio->n && std::fabs(audio->samples[quiet]) < kThreshold) ++quiet;
+    SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
+    return 1000.0 * quiet / 16000.0;
   }
   // Milliseconds for the whole text, and its audio's length in seconds.
   double wholeMs(const std::string& text, double* seconds = nullptr) const {
@@ -207,6 +218,7 @@ void measureFirstAudio(const VoiceFiles& voice) {
     put(k + "/node_ms", median(nodeMs));
     put(k + "/first_callback_ms", median(firstMs));
     put(k + "/whole_ms", median(wholeMs));
+    put(k + "/quiet_ms", engine.leadingQuietMs(text));
   }
 }
 
