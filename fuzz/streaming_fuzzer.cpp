@@ -171,9 +171,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
           if (arg % 4 == 1) {
             dropsSpeech = true;
             const std::string text = "Whole text " + std::to_string(operation) + ".";
+            wholeTexts.push_back(model.pieces.size());
             node.synthesize(text);
             model.synthesize(text);
-            wholeTexts.push_back(model.pieces.size() - 1);
             break;
           }
           checkSegment(operation);

@@ -106,11 +106,13 @@ class ReferenceModel {
     clear();
   }
 
-  // "synthesize" of a whole text.
+  // "synthesize" of a whole text. A final token's flush that waited for a
+  // free place in the queue is retried after every synthesis.
   void synthesize(const std::string& text) {
     pieces.push_back(text);
     items_.push_back(Item{nextSequence_++, samplesPerItem_});
     newestWhole_ = static_cast<long>(items_.size()) - 1;
+    synthesizeDue(false, true);
   }
 
   std::vector<float> renderBlock() {
@@ -176,14 +178,14 @@ class ReferenceModel {
     return current_ >= 0 && !items_[current_].complete && items_[current_].sequence >= dropBefore_;
   }
 
-  void synthesizeDue(bool afterFinished) {
+  void synthesizeDue(bool afterFinished, bool finalOnly = false) {
     if (buffer.empty() && !finalRequested_) return;
     if (queue_.size() >= kQueueCapacity) return;
     std::string text;
     if (finalRequested_) {
       text.swap(buffer);
       finalRequested_ = false;
-    } else if (!isPlaying()) {
+    } else if (!finalOnly && !isPlaying()) {
       text = referenceTake(buffer);
     }
     if (text.empty()) return;

@@ -240,9 +240,9 @@ class TTSStreamingProperty : public ::testing::Test {
         } else {
           const std::string text = "Whole text " + std::to_string(step) + ".";
           trace << "  synthesize " << printable(text) << "\n";
+          wholeTexts.insert(model.pieces.size());
           node->synthesize(text);
           model.synthesize(text);
-          wholeTexts.insert(model.pieces.size() - 1);
         }
       } else if (op < 6) {
         trace << "  clear\n";

@@ -7,6 +7,7 @@
 #include "TTSTestSupport.h"
 
 using namespace tts_test;
+using quorvel::extensions::sherpa::PieceQueue;
 
 namespace {
 
@@ -105,6 +106,28 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
 
   node->appendStreamingText("", true);  // nothing to flush
   EXPECT_EQ(fake_engine::calls().generate.load(), 2);
+}
+
+// The queue of pieces is bounded: a final token that finds it full keeps its
+// text in the buffer, and the flush goes out as soon as a place is free (at
+// the next synthesis, append or end of playback), behind what was queued.
+TEST_F(TTSStreaming, AFinalTokenThatFindsTheQueueFullWaitsForAPlace) {
+  auto node = makeNode();
+  EventLog events(*node);
+  for (size_t i = 0; i < PieceQueue::kCapacity; ++i) node->appendStreamingText("Piece " + std::to_string(i), true);
+  EXPECT_TRUE(in(*node).queuedPieces.full());
+  node->appendStreamingText("Waits for a place", true);
+  EXPECT_EQ(buffer(*node), "Waits for a place");
+  EXPECT_EQ(fake_engine::calls().generate.load(), static_cast<int>(PieceQueue::kCapacity));
+
+  Block block(1, 160);
+  node->produce(block.bus());  // the first piece leaves the queue and plays
+  node->appendStreamingText(" still", false);  // a place is free: the flush goes, behind the others
+  EXPECT_TRUE(buffer(*node).empty());
+  EXPECT_EQ(fake_engine::generatedTexts().back(), "Waits for a place still");
+  for (int b = 0; b < 200; ++b) node->produce(block.bus());
+  EXPECT_EQ(events.count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
+  EXPECT_EQ(events.startedTexts().back(), "Waits for a place still");
 }
 
 TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
