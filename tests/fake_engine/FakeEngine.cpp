@@ -2,6 +2,7 @@
 #include "FakeEngine.h"
 
 #include <algorithm>
+#include <memory>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -153,7 +154,9 @@ const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAu
   int32_t n = s.knobs.samplesPerChar > 0
                   ? s.knobs.samplesPerChar * static_cast<int32_t>(std::strlen(text != nullptr ? text : ""))
                   : s.knobs.samplesPerText;
-  auto* samples = new float[n > 0 ? n : 1];
+  // Owned here until returned: a callback (or the knob before it) may throw.
+  std::unique_ptr<float[]> owned(new float[n > 0 ? n : 1]);
+  float* samples = owned.get();
   for (int32_t i = 0; i < n; ++i) samples[i] = sampleValue(i);
   if (callback != nullptr) {
     const int32_t step = s.knobs.samplesPerCallback > 0 ? s.knobs.samplesPerCallback : n;
@@ -167,7 +170,9 @@ const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAu
       }
     }
   }
-  return new SherpaOnnxGeneratedAudio{samples, n, 16000};
+  auto* audio = new SherpaOnnxGeneratedAudio{samples, n, 16000};
+  owned.release();
+  return audio;
 }
 
 }  // namespace
