@@ -1,8 +1,8 @@
 """Gives a generated voice the compute cost of a real low-quality piper voice.
 
 The demonstration voice only looks up waveform snippets, so it generates a
-second of speech in about a millisecond: too cheap to measure anything that
-depends on generation time. The variant written here appends to the same
+second of speech in about half a millisecond: too cheap to measure anything
+that depends on generation time. The variant written here appends to the same
 graph a chain of matrix products over the output audio cut into 256-sample
 frames (16 ms), so its cost grows with the number of output frames as a
 vocoder's does. The chain's result is multiplied by zero and added to the
@@ -16,7 +16,7 @@ proportion to CHAIN_DEPTH, from the .onnx file (optimised at load) and the
 .ort file alike.
 
 Usage, to write a variant of another depth for recalibrating:
-  voice_cost.py LIGHT.onnx HEAVY.onnx [--depth N]
+  voice_cost.py LIGHT.onnx HEAVY.onnx [--depth N] [--width W]
 """
 
 import argparse
@@ -28,9 +28,26 @@ import onnx
 from onnx import helper, numpy_helper
 
 FRAME_SAMPLES = 256
-WIDTH = 512                     # features per frame; each product is WIDTH x WIDTH
-# Matrix products per frame: the knob that sets the cost.
-CHAIN_DEPTH = 248
+# Features per frame; each product is WIDTH x WIDTH. Measured at equal work,
+# 768 runs as fast per multiply-add as 512 with fewer nodes (a smaller .ort
+# file, about 250 kB); 1024 ran 20% slower.
+WIDTH = 768
+# Matrix products per frame: the knob that sets the cost. 172 gives a
+# real-time factor (generation wall time / audio duration) of about 0.07 with
+# the engine's default single thread: the figure given for a real
+# low-quality piper voice on a fast desktop.
+# Calibrated on 2026-12-08 on the project's build machine (2 cores, x86-64,
+# shared with other developers' builds, load average 1.7-4.4) with
+#   build/bench/bench/voice_cost_bench   (10 runs, 15 s apart)
+# each run 5 rounds over 4 sentences, 16.9 s of audio: the .ort file's RTF,
+# median of each run, was 0.062-0.097, median of the runs 0.069; with the
+# thread's CPU time instead of wall time (which leaves out waiting for a
+# core) 0.061-0.069, median 0.063. The .onnx file: 0.067, CPU 0.063. Wall
+# time doubles when both cores are busy (at 164 products and load 3-7:
+# 0.066-0.140, CPU 0.062-0.080). To recalibrate elsewhere:
+#   voice_cost.py LIGHT.onnx /tmp/heavy.onnx --depth N
+#   voice_cost_bench --heavy=/tmp/heavy.onnx
+CHAIN_DEPTH = 172
 
 _OUTPUT = "output"
 
@@ -111,8 +128,9 @@ def main():
     parser.add_argument("light")
     parser.add_argument("heavy")
     parser.add_argument("--depth", type=int, default=CHAIN_DEPTH)
+    parser.add_argument("--width", type=int, default=WIDTH)
     args = parser.parse_args()
-    heavy = add_real_voice_cost(onnx.load(args.light), args.depth)
+    heavy = add_real_voice_cost(onnx.load(args.light), args.depth, args.width)
     with open(args.heavy, "wb") as f:
         f.write(heavy.SerializeToString())
 
