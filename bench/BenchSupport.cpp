@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "models/ModelPaths.h"
 
@@ -19,16 +20,22 @@ Block::Block(int rate, unsigned channels, unsigned frames)
   bus_.setBuffer(&buffer_);
 }
 
-DirectVoice::DirectVoice() {
-  using namespace quorvel::extensions::sherpa;
-  model = defaultTTSModelPath("en");
-  tokens = defaultTTSTokensPath("en");
-  dataDir = defaultTTSDataDirPath("en");
+DirectVoice::DirectVoice()
+    : DirectVoice(quorvel::extensions::sherpa::defaultTTSModelPath("en"),
+                  quorvel::extensions::sherpa::defaultTTSTokensPath("en"),
+                  quorvel::extensions::sherpa::defaultTTSDataDirPath("en")) {}
+
+DirectVoice::DirectVoice(std::string modelPath, std::string tokensPath, std::string dataDirPath)
+    : model(std::move(modelPath)), tokens(std::move(tokensPath)), dataDir(std::move(dataDirPath)) {
   std::memset(&config, 0, sizeof config);
   config.model.vits.model = model.c_str();
   config.model.vits.tokens = tokens.c_str();
   config.model.vits.data_dir = dataDir.c_str();
-  tts = SherpaOnnxCreateOfflineTts(&config);
+  try {
+    tts = SherpaOnnxCreateOfflineTts(&config);
+  } catch (...) {  // a file that is not a model
+    tts = nullptr;
+  }
 }
 
 VoiceFiles costlyVoice() {

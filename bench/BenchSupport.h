@@ -33,10 +33,13 @@ class Block {
   quorvel::AudioBus bus_;
 };
 
-// The engine configured exactly as the node configures it for the default
-// English voice. The strings live as long as the object.
+// The engine configured exactly as the node configures it (a zero-filled
+// config: the engine's defaults, one thread), for the default English voice
+// or the given files. The strings live as long as the object; `tts` is null
+// when the engine refused the files.
 struct DirectVoice {
   DirectVoice();
+  DirectVoice(std::string modelPath, std::string tokensPath, std::string dataDirPath);
   ~DirectVoice();
   DirectVoice(const DirectVoice&) = delete;
   DirectVoice& operator=(const DirectVoice&) = delete;

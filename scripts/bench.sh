@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Configures the "bench" build (Release, benchmarks on, tests off), builds the
-# two benchmark programs and runs them. Prints the Google Benchmark output and
+# three benchmark programs and runs them. Prints the Google Benchmark output and
 # then the result tables in markdown; the tables also go to
-# build/bench/results.md. Takes about a minute on a 2-core machine.
+# build/bench/results.md. Takes about a minute and a half on a 2-core machine.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,7 +11,7 @@ build="$root/build/bench"
 results="$build/results.md"
 
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target qs_bench qs_bench_memory
+cmake --build --preset bench --target qs_bench qs_bench_memory voice_cost_bench
 
 bin="$build/bench"
 "$bin/qs_bench" --benchmark_display_aggregates_only=true --benchmark_color=false --results="$results"
@@ -28,5 +28,6 @@ memory_table="$(
   echo
   echo "$memory_table"
 } | tee -a "$results"
+"$bin/voice_cost_bench" --results="$results"
 echo
 echo "Tables written to $results"

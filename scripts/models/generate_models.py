@@ -1,4 +1,5 @@
-"""Writes the demonstration voices, the tone recogniser and its test audio.
+"""Writes the demonstration voices, the real-cost variant of the English one
+(a benchmark fixture), the tone recogniser and its test audio.
 
 Usage: generate_models.py OUT_DIR
 Produces OUT_DIR/files/... (ONNX models, tokens, graph) and OUT_DIR/testdata/.
@@ -14,6 +15,7 @@ import tempfile
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import recogniser  # noqa: E402
 import voice  # noqa: E402
+import voice_cost  # noqa: E402
 
 RECOGNISER_STEM = "ctc-epoch-30-avg-3-chunk-16-left-128.int8"
 
@@ -33,6 +35,15 @@ VOICES = [
         "metadata": {"voice": "de", "language": "German"},
     },
 ]
+
+# The English voice again, with the compute cost of a real low-quality piper
+# voice, for measuring: a folder of its own, so that it is never taken for
+# the default voice.
+REAL_COST_VOICE = {
+    "of": "en_GB-southern_english_female-low",
+    "dir": "en_GB/vits-piper-en_GB-southern_english_female-low-real-cost",
+    "stem": "en_GB-southern_english_female-low-real-cost",
+}
 
 
 def write_text(path, text):
@@ -66,6 +77,19 @@ def make_voices(files_dir):
             write_text(os.path.join(out, "tokens.txt"), voice.tokens_text(symbols))
             print("voice %s: %d tokens, %d with audio, table %d samples" % (
                 voice_def["stem"], len(symbols), int((lengths > 0).sum()), len(table)))
+            if voice_def["stem"] == REAL_COST_VOICE["of"]:
+                make_real_cost_voice(files_dir, model, voice.tokens_text(symbols))
+
+
+def make_real_cost_voice(files_dir, light_model, tokens):
+    out = os.path.join(files_dir, REAL_COST_VOICE["dir"])
+    os.makedirs(out, exist_ok=True)
+    heavy = voice_cost.add_real_voice_cost(light_model)
+    save_model(heavy, os.path.join(out, REAL_COST_VOICE["stem"] + ".onnx"))
+    write_text(os.path.join(out, "tokens.txt"), tokens)
+    print("voice %s: chain of %d products of %dx%d per %d-sample frame" % (
+        REAL_COST_VOICE["stem"], voice_cost.CHAIN_DEPTH, voice_cost.WIDTH, voice_cost.WIDTH,
+        voice_cost.FRAME_SAMPLES))
 
 
 def make_recogniser(files_dir, work_dir, test_dir):
