@@ -41,11 +41,11 @@ DirectVoice::DirectVoice(std::string modelPath, std::string tokensPath, std::str
 VoiceFiles costlyVoice() {
   using namespace quorvel::extensions::sherpa;
   VoiceFiles voice{defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en"), false};
-  const std::filesystem::path heavy = std::filesystem::path(voice.model).parent_path() / "heavy" /
-                                      "en_GB-southern_english_female-low-heavy.onnx";
+  const std::filesystem::path dir = std::filesystem::path(voice.model).parent_path().parent_path() /
+                                    "vits-piper-en_GB-southern_english_female-low-real-cost";
+  const std::filesystem::path heavy = dir / "en_GB-southern_english_female-low-real-cost.with_runtime_opt.ort";
   if (std::filesystem::exists(heavy)) {
-    voice.model = heavy.string();
-    voice.heavy = true;
+    voice = VoiceFiles{heavy.string(), (dir / "tokens.txt").string(), (dir / "espeak-ng-data").string(), true};
   }
   return voice;
 }
