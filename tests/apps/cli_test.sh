@@ -57,6 +57,28 @@ for rate in 16000 48000; do
   check "transcribe at $rate Hz" test "$text" = "HELLO WORLD"
 done
 
+# transcribe over many file lengths and block sizes: the text must survive a
+# last decode that finds nothing new, whatever the file's length and the
+# block size make of the decode points.
+for fixture in "$testdata"/*_16000.wav "$testdata"/*_48000.wav; do
+  want=$(python3 -c 'import json,sys; print({w["file"]: w["text"] for w in json.load(open(sys.argv[1]))["wavs"]}[sys.argv[2]])' \
+    "$testdata/manifest.json" "$(basename "$fixture")")
+  wrong=""
+  # "aligned": the padded file plus transcribe's one second of trailing
+  # silence is a whole number of half-second decode intervals, so with a
+  # block that divides the interval the last block is itself a decode point.
+  aligned=$(awk -v d="$(soxi -D "$fixture")" 'BEGIN { a = int(d * 2 + 0.999) / 2; printf "%.4f", a - d }')
+  for pad in "0 0" "0 0.03" "0.25 0.5" "0.1 1.7" "0 $aligned"; do
+    padded="$work/padded.wav"
+    sox "$fixture" "$padded" pad $pad
+    for block in 1 7 160 441 480 500 512 1000 4096 8192; do
+      got=$("$cli" transcribe "$padded" --block "$block" 2>/dev/null)
+      [[ "$got" == "$want" ]] || wrong+=" [pad $pad, block $block: '$got']"
+    done
+  done
+  check "transcribe $(basename "$fixture") at every length and block size${wrong}" test -z "$wrong"
+done
+
 # nodes: the record, the actions and the events.
 "$cli" nodes >"$work/nodes.txt" 2>/dev/null
 check "nodes lists the TTS type" grep -q 'Sherpa.TTS' "$work/nodes.txt"
