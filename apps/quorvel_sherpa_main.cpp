@@ -14,6 +14,9 @@ int main(int argc, char** argv) {
   using namespace qs_cli;
   CLI::App app{"Speak, stream and transcribe with the Sherpa extension"};
   app.require_subcommand(1);
+  // The global options are accepted anywhere on the line: a subcommand hands
+  // what it does not know to the application (subcommands inherit this).
+  app.fallthrough();
   Options options;
   app.add_flag("--json", options.json, "Print each event as one JSON object per line on standard output");
   app.add_option("--log-level", options.logLevel, "Logger threshold: none, error, warning, info, debug, trace")

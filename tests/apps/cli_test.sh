@@ -43,6 +43,15 @@ check "say -o - writes a WAV to standard output" test "$(soxi -r "$work/stdout.w
 check "json events in order" bash -c "grep -o '\"event\":\"[a-zA-Z]*\"' '$work/events.jsonl' | tr '\n' ' ' | grep -q 'synthesisStarted.*finished'"
 check "json carries the text" grep -q '"text":"Hello world."' "$work/events.jsonl"
 
+# The global options after the subcommand, in either spelling.
+printf 'Short. Stream.' | "$cli" stream --json -o "$work/late.wav" >"$work/late.jsonl" 2>/dev/null
+check "stream --json after the subcommand" grep -q '"event":"finished"' "$work/late.jsonl"
+"$cli" say "Hi." -o "$work/late.wav" --log-level=info --json >"$work/late.jsonl" 2>"$work/late.err"
+check "--log-level= after the subcommand" grep -q '^\[info\] \[SherpaTTSNode\]' "$work/late.err"
+check "--json at the end of the line" grep -q '"event":"synthesisStarted"' "$work/late.jsonl"
+"$cli" transcribe "$testdata/hello_world_16000.wav" --log-level none >"$work/late.txt" 2>"$work/late.err"
+check "--log-level none after a positional" bash -c "test \"\$(cat '$work/late.txt')\" = 'HELLO WORLD' && test ! -s '$work/late.err'"
+
 # stream: pieces printed in order, all of the text spoken.
 printf 'The first sentence is right here, and it is long enough. The second one follows it now! A third ends the stream.' \
   | "$cli" --json stream -o "$work/stream.wav" >"$work/stream.jsonl" 2>/dev/null
@@ -99,6 +108,8 @@ expect_failure "unreadable input file" "cannot read" transcribe "$work/bad.wav"
 expect_failure "voice that fails to load" "voice" say "Hello." --voice "$work"
 expect_failure "unsupported channel count" "channel" say "Hello." --channels 6 -o "$work/x.wav"
 expect_failure "empty text" "empty" say "   " -o "$work/x.wav"
+expect_failure "unknown option after the subcommand" "not expected" say "Hello." --bogus
+expect_failure "bad log level after the subcommand" "log-level" say "Hello." --log-level loud
 expect_failure "rate out of range" "out of range" say "Hello." --rate 4000 -o "$work/x.wav"
 
 echo "$passed passed, $failed failed"
