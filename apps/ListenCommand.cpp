@@ -29,7 +29,7 @@ namespace sherpa = quorvel::extensions::sherpa;
 
 void printText(HostSession& session, const std::string& text, double audioSeconds) {
   if (session.json()) {
-    session.reportEvent("text", quorvel::QVAny(quorvel::QVAnyMap{{"text", text}}), audioSeconds);
+    session.reportEvent("text", quorvel::QVAny(quorvel::QVAnyMap{{"text", text}}), std::round(audioSeconds * 1000) / 1000);
     return;
   }
   std::printf("%s\n", text.c_str());
@@ -94,7 +94,7 @@ int runListen(HostSession& session, const ListenOptions& options) {
                  static_cast<unsigned long long>(feed.droppedFrames()), capture.overruns());
   }
   if (!session.json()) {
-    std::fprintf(stderr, "heard %.2f s%s\n", feed.seconds(), transcript.text().empty() ? ", recognised nothing" : "");
+    std::fprintf(stderr, "heard %.2f s of audio%s\n", feed.seconds(), transcript.text().empty() ? ", recognised nothing" : "");
   }
   return 0;
 }

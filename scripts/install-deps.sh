@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the model generator and the tests
 # need (PulseAudio: the command-line host's audio back end, and the sound
-# server the live-audio tests start). Skips apt entirely when all of them are present already.
+# server the live-audio tests start). Skips apt entirely when all of them
+# are present already.
 set -euo pipefail
 
 packages=(

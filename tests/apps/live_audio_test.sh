@@ -111,7 +111,9 @@ check "stream --play: the recording has what was played (duration 3%, energy 5%)
   python3 "$here/compare_audio.py" "$work/stream-played.wav" "$work/stream-recorded.wav" 0.03 0.05
 
 # listen on the monitor while the known test audio plays into the output:
-# the known text, as the last of the growing lines.
+# the known text, as the last of the growing lines. Eight seconds: the null
+# output, idle before, may start up to two seconds late (it sleeps for its
+# idle latency), then 2.5 s of speech, then the decoder's tail.
 listen_to() {  # listen_to WAV OUTPUT LISTEN-ARGS...
   local wav="$1" out="$2"
   shift 2
@@ -121,12 +123,12 @@ listen_to() {  # listen_to WAV OUTPUT LISTEN-ARGS...
   paplay -d qs_null "$wav"
   wait "$listener"
 }
-listen_to "$testdata/hello_world_48000.wav" "$work/listen.txt" listen --seconds 5
+listen_to "$testdata/hello_world_48000.wav" "$work/listen.txt" listen --seconds 8
 check "listen exits 0" test $? -eq 0
 check "listen prints the known text last" test "$(tail -1 "$work/listen.txt")" = "HELLO WORLD"
 check "listen prints the text as it grows" test "$(wc -l <"$work/listen.txt")" -ge 2
 check "listen names the device" grep -q '^listening on qs_null.monitor' "$work/listen.txt.err"
-listen_to "$testdata/he_he_go_16000.wav" "$work/listen.jsonl" listen --device qs_null.monitor --seconds 5 --json
+listen_to "$testdata/he_he_go_16000.wav" "$work/listen.jsonl" listen --device qs_null.monitor --seconds 8 --json
 check "listen --json exits 0" test $? -eq 0
 check "listen --json: the known text in the last line" \
   bash -c "tail -1 '$work/listen.jsonl' | grep -q '\"event\":\"text\",\"payload\":{\"text\":\"HE HE GO\"}'"
