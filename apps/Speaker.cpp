@@ -1,5 +1,6 @@
 #include "Speaker.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "models/ModelPaths.h"
@@ -144,6 +145,11 @@ void Speaker::flushEvents() {
     if (event.hasText) payload.set("text", event.text);
     session_.reportEvent(event.name, QVAny(payload), event.audioSeconds, event.wallSeconds);
   });
+  if (unsigned dropped = audioThreadEvents_.dropped(); dropped > eventsDroppedReported_) {
+    std::fprintf(stderr, "quorvel-sherpa: %u events from the audio thread were lost (printed too late)\n",
+                 dropped - eventsDroppedReported_);
+    eventsDroppedReported_ = dropped;
+  }
 }
 
 }  // namespace qs_cli

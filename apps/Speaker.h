@@ -86,6 +86,7 @@ class Speaker {
   std::atomic<bool> idle_{false};
   std::thread::id controlThread_;
   EventQueue audioThreadEvents_;
+  unsigned eventsDroppedReported_ = 0;
 };
 
 }  // namespace qs_cli

@@ -59,26 +59,27 @@ std::string describeFormat(int sampleRate, unsigned channels) {
   return std::to_string(sampleRate) + " Hz, " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
 }
 
-SoundServer::SoundServer() {
-  loop_ = pa_threaded_mainloop_new();
-  if (loop_ != nullptr) context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "quorvel-sherpa");
-}
+SoundServer::SoundServer() = default;
 
 SoundServer::~SoundServer() {
-  if (context_ != nullptr) {
-    if (started_) {
+  if (started_) {
+    {
       MainLoopLock lock(loop_);
       pa_context_disconnect(context_);
-    } else {
-      pa_context_disconnect(context_);
     }
+    pa_threaded_mainloop_stop(loop_);
   }
-  if (started_) pa_threaded_mainloop_stop(loop_);
   if (context_ != nullptr) pa_context_unref(context_);
   if (loop_ != nullptr) pa_threaded_mainloop_free(loop_);
 }
 
 bool SoundServer::connect(std::string& error) {
+  if (loop_ != nullptr) {
+    error = "already connected to the sound server";
+    return false;
+  }
+  loop_ = pa_threaded_mainloop_new();
+  if (loop_ != nullptr) context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "quorvel-sherpa");
   if (loop_ == nullptr || context_ == nullptr) {
     error = "cannot set up a connection to the sound server (out of memory)";
     return false;
@@ -107,12 +108,6 @@ bool SoundServer::connect(std::string& error) {
     return false;
   }
   return true;
-}
-
-bool SoundServer::connected() {
-  if (!started_) return false;
-  MainLoopLock lock(loop_);
-  return pa_context_get_state(context_) == PA_CONTEXT_READY;
 }
 
 bool SoundServer::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {

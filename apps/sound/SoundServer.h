@@ -51,21 +51,18 @@ class MainLoopLock {
 
 class SoundServer {
  public:
-  SoundServer();
+  SoundServer();  // touches nothing until connect()
   ~SoundServer();
   SoundServer(const SoundServer&) = delete;
   SoundServer& operator=(const SoundServer&) = delete;
 
-  // Connects to the running server (never starts one).
+  // Connects to the running server (never starts one); once per object.
   bool connect(std::string& error);
 
   // Every output (sink) or input (source, monitors included) device.
   bool listDevices(Direction direction, std::vector<DeviceInfo>& devices, std::string& error);
   // The device of that name, or the default one for an empty name.
   bool findDevice(Direction direction, const std::string& name, DeviceInfo& device, std::string& error);
-
-  // False once the connection failed or the server went away.
-  bool connected();
 
   // For the streams: the loop, the context, and a bounded wait. waitUntil
   // is called with the lock held; it polls `done` (under the lock) until it

@@ -165,8 +165,33 @@ pactl unload-module module-null-sink
 expect_failure "say --play without any output device" "no output device: the sound server has none" say "Hello." --play
 expect_failure "listen without any input device" "no input device: the sound server has none" listen --seconds 1
 
-# The server stopped: every live command says so at once.
+# The server lost while playing and listening: one line each, status 1,
+# within a second of the server's end.
+pactl load-module module-null-sink sink_name=qs_null >/dev/null
+"$cli" say "This sentence keeps the device busy while the sound server goes away under it." --play \
+  >/dev/null 2>"$work/lost-say.err" &
+speaker=$!
+"$cli" listen >/dev/null 2>"$work/lost-listen.err" &
+listener=$!
+wait_for_streams sink-inputs 1
+wait_for_streams source-outputs 1
+sleep 0.5
 "$server" stop "$runtime" >/dev/null
+start=$(date +%s%N)
+wait "$speaker"
+say_status=$?
+wait "$listener"
+listen_status=$?
+ms=$((($(date +%s%N) - start) / 1000000))
+echo "server lost: $(grep -v synthesisStarted "$work/lost-say.err") / $(grep -v '^listening\|resampler\|_sample_rate\|^$' "$work/lost-listen.err") ($ms ms)" >&2
+check "say --play: status 1 when the server goes away" test $say_status -eq 1
+check "say --play: one line when the server goes away" \
+  bash -c "test \$(grep -vc synthesisStarted '$work/lost-say.err') -eq 1 && grep -q 'the sound server went away' '$work/lost-say.err'"
+check "listen: status 1 when the server goes away" test $listen_status -eq 1
+check "listen: says the server went away" grep -q 'the sound server went away' "$work/lost-listen.err"
+check "both end within a second of the server" test "$ms" -lt 1000
+
+# The server stopped: every live command says so at once.
 expect_failure "say --play without a server" "the sound server is not running" say "Hello." --play
 expect_failure "stream --play without a server" "the sound server is not running" stream --play
 expect_failure "listen without a server" "the sound server is not running" listen --seconds 1
