@@ -79,11 +79,11 @@ void DevicePlayer::fill(float* interleaved, std::size_t frames) {
 
 void DevicePlayer::collect() {
   if (!recording_) return;
-  std::vector<float*> pointers;
-  for (auto& channel : collectStorage_) pointers.push_back(channel.data());
+  float* pointers[quorvel::AudioBuffer<float>::kMaxChannels] = {};
+  for (std::size_t c = 0; c < collectStorage_.size(); ++c) pointers[c] = collectStorage_[c].data();
   while (unsigned available = recording_->getAvailableFramesToConsume()) {
     const unsigned frames = std::min(available, kCollectFrames);
-    quorvel::AudioBuffer<float> buffer(format_.channels, frames, false, format_.sampleRate, pointers.data());
+    quorvel::AudioBuffer<float> buffer(format_.channels, frames, false, format_.sampleRate, pointers);
     recording_->consume(buffer, frames);
     speaker_->keep(buffer);
   }

@@ -72,7 +72,6 @@ class Speaker {
   bool idleAfterSpeech() const { return idle_.load(); }
   const Audio& audio() const { return audio_; }
   void setPaced(bool paced) { driver_->setRealtimePacing(paced); }
-  const RenderOptions& options() const { return options_; }
 
  private:
   HostSession& session_;

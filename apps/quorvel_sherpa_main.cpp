@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   };
 
   std::string text;
-  auto* say = app.add_subcommand("say", "Speak a text into a WAV file");
+  auto* say = app.add_subcommand("say", "Speak a text into a WAV file, through a device (--play), or both");
   say->add_option("text", text, "The text to speak")->required();
   addRender(say);
 
