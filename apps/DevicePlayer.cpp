@@ -18,7 +18,7 @@ constexpr unsigned kCollectFrames = 4096;
 constexpr float kSoundThreshold = 1e-6f;
 }  // namespace
 
-DevicePlayer::~DevicePlayer() { stream_.close(); }
+DevicePlayer::~DevicePlayer() { stop(); }
 
 bool DevicePlayer::prepare(RenderOptions& render, std::string& error) {
   if (!server_.connect(error)) return false;

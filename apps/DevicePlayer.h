@@ -50,6 +50,8 @@ class DevicePlayer {
   bool healthy(std::string& error) { return stream_.healthy(error); }
   // Plays out what the device still holds, then closes it.
   bool finish(std::string& error);
+  // Closes the device at once; its callback has stopped when this returns.
+  void stop() { stream_.close(); }
 
   bool heardSound() const { return heard_.load(); }
   unsigned underruns() const { return stream_.underruns(); }
@@ -78,6 +80,20 @@ class DevicePlayer {
   std::vector<std::vector<float>> collectStorage_;
   std::atomic<bool> heard_{false};
   std::atomic<uint64_t> unrecorded_{0};
+};
+
+// Stops a player's device when it leaves scope. Declared after the Speaker
+// that the device renders, it stops the callback before the Speaker is
+// destroyed, on every return.
+class StopPlayingOnExit {
+ public:
+  explicit StopPlayingOnExit(DevicePlayer& player) : player_(player) {}
+  ~StopPlayingOnExit() { player_.stop(); }
+  StopPlayingOnExit(const StopPlayingOnExit&) = delete;
+  StopPlayingOnExit& operator=(const StopPlayingOnExit&) = delete;
+
+ private:
+  DevicePlayer& player_;
 };
 
 }  // namespace qs_cli

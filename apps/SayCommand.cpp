@@ -85,6 +85,7 @@ int runSay(HostSession& session, const std::string& text, const VoiceOptions& vo
     if (!validateRenderOptions(render, error)) return fail(error);
   }
   Speaker speaker(session, render);
+  StopPlayingOnExit stopPlaying(player);
   if (!speaker.open(voice, error)) return fail(error);
   if (render.play && !player.start(speaker, !render.output.empty(), error)) return fail(error);
 

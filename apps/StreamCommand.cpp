@@ -110,6 +110,7 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
   std::vector<std::string> tokens = splitIntoTokens(input);
   if (tokens.empty() || input.find_first_not_of(" \t\r\n") == std::string::npos) return fail("the input text is empty");
   Speaker speaker(session, render);
+  StopPlayingOnExit stopPlaying(player);
   if (!speaker.open(voice, error)) return fail(error);
 
   auto append = [&](std::size_t i) {

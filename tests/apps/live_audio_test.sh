@@ -145,6 +145,20 @@ status=$?
 check "listen ends with status 0 at Ctrl-C" test $status -eq 0
 check "listen ends within a second of Ctrl-C" test $((($(date +%s%N) - start) / 1000000)) -lt 1000
 
+# Ctrl-C stops say --play at once, with the device still running.
+"$cli" say "This sentence is long enough to be cut off by the interrupt that comes half a second in." --play \
+  >/dev/null 2>"$work/interrupted-say.err" &
+speaker=$!
+wait_for_streams sink-inputs 1
+sleep 0.5
+kill -INT "$speaker"
+start=$(date +%s%N)
+wait "$speaker"
+status=$?
+check "say --play ends with status 1 at Ctrl-C, saying so" \
+  bash -c "test $status -eq 1 && grep -q 'quorvel-sherpa: interrupted' '$work/interrupted-say.err'"
+check "say --play ends within a second of Ctrl-C" test $((($(date +%s%N) - start) / 1000000)) -lt 1000
+
 # Devices that are not there: one line, status 1.
 expect_failure() {  # expect_failure NAME MESSAGE ARGS...
   local name="$1" message="$2"
