@@ -52,12 +52,14 @@ double HostSession::wallSeconds() const {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
 }
 
-void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& payload, double audioSeconds) {
+void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& payload, double audioSeconds,
+                              double wallSeconds) {
+  if (wallSeconds < 0) wallSeconds = this->wallSeconds();
   if (options_.json) {
     nlohmann::json line = {{"event", name},
                            {"payload", toJson(payload)},
                            {"audioTime", audioSeconds},
-                           {"wallTime", wallSeconds()}};
+                           {"wallTime", wallSeconds}};
     std::printf("%s\n", line.dump().c_str());
     std::fflush(stdout);
     return;
@@ -67,7 +69,7 @@ void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& pay
   if (const quorvel::QVAnyMap* map = payload.asMap(); map != nullptr && map->hasKey("text")) {
     text = " \"" + quorvel::QVAny::convert<std::string>(map->at("text")) + "\"";
   }
-  std::fprintf(stderr, "[%7.3f s audio | %7.3f s wall] %s%s\n", audioSeconds, wallSeconds(), name.c_str(), text.c_str());
+  std::fprintf(stderr, "[%7.3f s audio | %7.3f s wall] %s%s\n", audioSeconds, wallSeconds, name.c_str(), text.c_str());
 }
 
 void HostSession::progress(const std::string& text) {

@@ -25,8 +25,10 @@ class HostSession {
   // The Sherpa extension's factory; null (with a message) when absent.
   std::shared_ptr<quorvel::NodeFactory> factory();
 
-  // Prints one event with the output-audio time it happened at.
-  void reportEvent(const std::string& name, const quorvel::QVAny& payload, double audioSeconds);
+  // Prints one event with the output-audio time it happened at, and the
+  // wall time (since start) it happened at: now, unless given.
+  void reportEvent(const std::string& name, const quorvel::QVAny& payload, double audioSeconds,
+                   double wallSeconds = -1.0);
   // A progress line on a terminal only.
   void progress(const std::string& text);
   void endProgress();

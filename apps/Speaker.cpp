@@ -1,5 +1,6 @@
 #include "Speaker.h"
 
+#include <cstdio>
 #include <filesystem>
 
 #include "models/ModelPaths.h"
@@ -26,7 +27,8 @@ bool validateRenderOptions(const RenderOptions& options, std::string& error) {
   return true;
 }
 
-Speaker::Speaker(HostSession& session, const RenderOptions& options) : session_(session), options_(options) {
+Speaker::Speaker(HostSession& session, const RenderOptions& options)
+    : session_(session), options_(options), controlThread_(std::this_thread::get_id()) {
   audio_.sampleRate = options.rate;
   audio_.channels = options.channels;
 }
@@ -83,15 +85,23 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
     error = "the factory did not create an audio node";
     return false;
   }
-  node_->addListener("synthesisStarted", [this](const std::string& name, const QVAny& payload) {
+  auto report = [this](const std::string& name, const QVAny& payload) {
+    if (std::this_thread::get_id() == controlThread_) {
+      flushEvents();
+      session_.reportEvent(name, payload, audioSeconds());
+    } else {
+      audioThreadEvents_.push(name, payload, audioSeconds(), session_.wallSeconds());
+    }
+  };
+  node_->addListener("synthesisStarted", [this, report](const std::string& name, const QVAny& payload) {
     started_++;
     idle_ = false;
-    session_.reportEvent(name, payload, audioSeconds());
+    report(name, payload);
   });
-  node_->addListener("finished", [this](const std::string& name, const QVAny& payload) {
+  node_->addListener("finished", [this, report](const std::string& name, const QVAny& payload) {
     finished_++;
     idle_ = true;
-    session_.reportEvent(name, payload, audioSeconds());
+    report(name, payload);
   });
 
   if (custom) {
@@ -117,11 +127,28 @@ quorvel::Result<QVAny> Speaker::action(const std::string& name, const QVAnyMap& 
   return node_->callAction(name, params);
 }
 
-void Speaker::renderBlock() {
+const quorvel::AudioBuffer<float>& Speaker::renderBlock() {
   driver_->renderBlock();
-  const auto& block = driver_->lastBlock();
+  framesRendered_.store(driver_->framesRendered());
+  return driver_->lastBlock();
+}
+
+void Speaker::keep(const quorvel::AudioBuffer<float>& block) {
   for (unsigned f = 0; f < block.getNumberOfFrames(); ++f) {
     for (unsigned c = 0; c < block.getNumberOfChannels(); ++c) audio_.interleaved.push_back(block.getReadPointer(c)[f]);
+  }
+}
+
+void Speaker::flushEvents() {
+  audioThreadEvents_.drain([this](const QueuedEvent& event) {
+    QVAnyMap payload;
+    if (event.hasText) payload.set("text", event.text);
+    session_.reportEvent(event.name, QVAny(payload), event.audioSeconds, event.wallSeconds);
+  });
+  if (unsigned dropped = audioThreadEvents_.dropped(); dropped > eventsDroppedReported_) {
+    std::fprintf(stderr, "quorvel-sherpa: %u events from the audio thread were lost (printed too late)\n",
+                 dropped - eventsDroppedReported_);
+    eventsDroppedReported_ = dropped;
   }
 }
 

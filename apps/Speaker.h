@@ -1,14 +1,23 @@
 // A text-to-speech node created through the factory and rendered by the
-// host's graph driver into memory, with its events tracked and reported.
+// host's graph driver, with its events tracked and reported.
+//
+// Threads. The thread that creates the Speaker is its control thread: it
+// opens it and calls actions. renderBlock runs on the audio thread (the
+// control thread itself when rendering offline, a pacing thread, or a
+// device callback). Events raised on the control thread are printed at
+// once; events raised elsewhere are queued and printed by the control
+// thread's next flushEvents() (or next event), in the order raised.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include <quorvel/AudioGraphDriver.h>
 #include <quorvel/Node.h>
 
+#include "EventQueue.h"
 #include "HostSession.h"
 #include "WavFile.h"
 
@@ -27,6 +36,11 @@ struct RenderOptions {
   unsigned block = 480;
   bool realtime = false;
   std::string output;
+  bool play = false;        // through an output device
+  std::string device;       // its name; empty: the default one
+  bool rateGiven = false;   // --rate was given: play at it, not at the device's
+  bool channelsGiven = false;
+  bool blockGiven = false;
 };
 
 // Checks rate, channels and block; false with a message.
@@ -42,10 +56,16 @@ class Speaker {
   bool open(const VoiceOptions& voice, std::string& error);
 
   quorvel::Result<quorvel::QVAny> action(const std::string& name, const quorvel::QVAnyMap& params);
-  // Renders one block and keeps it; called on the audio thread.
-  void renderBlock();
+  // Renders one block on the calling (audio) thread and returns it.
+  const quorvel::AudioBuffer<float>& renderBlock();
+  // Appends a rendered block to audio(); not for a device callback (it
+  // grows a vector).
+  void keep(const quorvel::AudioBuffer<float>& block);
+  // Control thread: prints the events the audio thread raised.
+  void flushEvents();
 
-  double audioSeconds() const { return driver_ ? driver_->outputSeconds() : 0.0; }
+  // Output rendered so far; safe from any thread.
+  double audioSeconds() const { return static_cast<double>(framesRendered_.load()) / options_.rate; }
   int startedCount() const { return started_.load(); }
   int finishedCount() const { return finished_.load(); }
   // True once "finished" came after the latest "synthesisStarted".
@@ -59,9 +79,13 @@ class Speaker {
   std::unique_ptr<quorvel::AudioNode> node_;
   std::unique_ptr<quorvel::AudioGraphDriver> driver_;
   Audio audio_;
+  std::atomic<uint64_t> framesRendered_{0};
   std::atomic<int> started_{0};
   std::atomic<int> finished_{0};
   std::atomic<bool> idle_{false};
+  std::thread::id controlThread_;
+  EventQueue audioThreadEvents_;
+  unsigned eventsDroppedReported_ = 0;
 };
 
 }  // namespace qs_cli

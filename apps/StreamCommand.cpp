@@ -8,28 +8,111 @@
 #include <thread>
 
 #include "Commands.h"
+#include "DevicePlayer.h"
+#include "Interrupt.h"
 #include "Tokenizer.h"
 
 namespace qs_cli {
 
 namespace {
 constexpr double kMaxSeconds = 1800.0;
+constexpr std::chrono::milliseconds kServiceInterval{5};
+
+using Clock = std::chrono::steady_clock;
+
+// Renders like an audio device on a thread of its own: each block at its
+// time (--realtime without a device).
+class PacedRenderer {
+ public:
+  explicit PacedRenderer(Speaker& speaker) : speaker_(speaker) {
+    speaker_.setPaced(true);
+    thread_ = std::thread([this] {
+      while (!stop_ && speaker_.audioSeconds() < kMaxSeconds) speaker_.keep(speaker_.renderBlock());
+    });
+  }
+  ~PacedRenderer() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  Speaker& speaker_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Tokens in real time while something else renders: a paced thread, or the
+// device callback. Returns the exit status.
+int streamInRealTime(Speaker& speaker, DevicePlayer* player, const std::vector<std::string>& tokens,
+                     double tokensPerSecond) {
+  std::string error;
+  // The control thread's round: print the audio thread's events, collect
+  // the recording, and watch the device.
+  auto service = [&] {
+    std::this_thread::sleep_for(kServiceInterval);
+    speaker.flushEvents();
+    if (player == nullptr) return true;
+    player->collect();
+    if (!player->healthy(error)) return false;
+    if (interrupted()) {
+      error = "interrupted";
+      return false;
+    }
+    return true;
+  };
+  auto playing = [&] { return speaker.startedCount() > 0 && !speaker.idleAfterSpeech(); };
+  auto waitUntilIdle = [&] {
+    while (playing() && speaker.audioSeconds() < kMaxSeconds) {
+      if (!service()) return false;
+    }
+    return true;
+  };
+  auto waitUntil = [&](Clock::time_point due) {
+    while (Clock::now() < due) {
+      if (!service()) return false;
+    }
+    return true;
+  };
+
+  const auto start = Clock::now();
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (!waitUntil(start + std::chrono::duration_cast<Clock::duration>(
+                               std::chrono::duration<double>(static_cast<double>(i) / tokensPerSecond)))) {
+      return fail(error);
+    }
+    speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", tokens[i]}, {"isFinal", false}});
+  }
+  // Let a piece cut by the last token start before judging idleness; the
+  // stream is closed by an empty final token once playback is idle, so that
+  // the flush does not cut off a piece that is still playing.
+  if (!waitUntil(Clock::now() + std::chrono::milliseconds(50)) || !waitUntilIdle()) return fail(error);
+  speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", std::string()}, {"isFinal", true}});
+  if (!waitUntil(Clock::now() + std::chrono::milliseconds(50)) || !waitUntilIdle()) return fail(error);
+  if (player != nullptr && !player->finish(error)) return fail(error);
+  speaker.flushEvents();
+  return 0;
 }
 
-int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& voice, const RenderOptions& render) {
+}  // namespace
+
+int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& voice, RenderOptions render) {
   std::string error;
   if (!validateRenderOptions(render, error)) return fail(error);
   if (tokensPerSecond <= 0) return fail("--tokens-per-second must be positive");
+  // The device first: a missing one is reported before the input is read.
+  DevicePlayer player;
+  if (render.play) {
+    watchForInterrupt();
+    if (!player.prepare(render, error)) return fail(error);
+    if (!validateRenderOptions(render, error)) return fail(error);
+  }
   std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
   std::vector<std::string> tokens = splitIntoTokens(input);
   if (tokens.empty() || input.find_first_not_of(" \t\r\n") == std::string::npos) return fail("the input text is empty");
-
   Speaker speaker(session, render);
+  StopPlayingOnExit stopPlaying(player);
   if (!speaker.open(voice, error)) return fail(error);
 
-  // Every token goes in as it comes; the stream is closed by an empty final
-  // token once playback is idle, so that the flush does not cut off a piece
-  // that is still playing.
   auto append = [&](std::size_t i) {
     speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", tokens[i]}, {"isFinal", false}});
   };
@@ -38,14 +121,30 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
   };
   auto playing = [&] { return speaker.startedCount() > 0 && !speaker.idleAfterSpeech(); };
 
-  if (!render.realtime) {
+  if (render.play) {
+    if (!player.start(speaker, !render.output.empty(), error)) return fail(error);
+    int status = streamInRealTime(speaker, &player, tokens, tokensPerSecond);
+    if (status != 0) return status;
+    if (!session.json()) {
+      std::fprintf(stderr, "played %.2f s on %s, %u underrun%s\n", speaker.audioSeconds(), player.description().c_str(),
+                   player.underruns(), player.underruns() == 1 ? "" : "s");
+    }
+  } else if (render.realtime) {
+    int status = 0;
+    {
+      PacedRenderer renderer(speaker);
+      status = streamInRealTime(speaker, nullptr, tokens, tokensPerSecond);
+    }
+    speaker.flushEvents();
+    if (status != 0) return status;
+  } else {
     // Offline: tokens arrive at the given rate in output-audio time, on the
     // same thread that renders.
     std::size_t next = 0;
     bool closed = false;
     while (speaker.audioSeconds() < kMaxSeconds) {
       while (next < tokens.size() && speaker.audioSeconds() >= static_cast<double>(next) / tokensPerSecond) append(next++);
-      speaker.renderBlock();
+      speaker.keep(speaker.renderBlock());
       if (next == tokens.size() && !closed && !playing()) {
         closeStream();
         closed = true;
@@ -55,29 +154,6 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
       std::snprintf(line, sizeof line, "rendered %.1f s, %d pieces spoken", speaker.audioSeconds(), speaker.startedCount());
       session.progress(line);
     }
-  } else {
-    // Real time: an audio thread paced like a device, tokens from this one.
-    speaker.setPaced(true);
-    std::atomic<bool> stop{false};
-    std::thread audio([&] {
-      while (!stop && speaker.audioSeconds() < kMaxSeconds) speaker.renderBlock();
-    });
-    auto start = std::chrono::steady_clock::now();
-    auto waitUntilIdle = [&] {
-      while (playing() && speaker.audioSeconds() < kMaxSeconds) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    };
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-      std::this_thread::sleep_until(start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                                std::chrono::duration<double>(static_cast<double>(i) / tokensPerSecond)));
-      append(i);
-    }
-    // Let a piece cut by the last token start before judging idleness.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    waitUntilIdle();
-    closeStream();
-    waitUntilIdle();
-    stop = true;
-    audio.join();
   }
   session.endProgress();
   if (speaker.startedCount() == 0) return fail("the voice is not loaded; nothing was synthesised");

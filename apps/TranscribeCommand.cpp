@@ -8,6 +8,7 @@
 #include <quorvel/AudioBus.h>
 
 #include "Commands.h"
+#include "Transcript.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 
@@ -45,7 +46,7 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block)
   std::vector<float> mono(input.frames() + static_cast<std::size_t>(kTrailingSilence * input.sampleRate), 0.0f);
   for (std::size_t f = 0; f < input.frames(); ++f) mono[f] = input.interleaved[f * input.channels];
 
-  std::string text;
+  Transcript transcript;
   const std::size_t decodeEvery = static_cast<std::size_t>(kDecodeInterval * input.sampleRate);
   std::size_t sinceDecode = 0;
   for (std::size_t offset = 0; offset < mono.size(); offset += block) {
@@ -56,12 +57,12 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block)
     node.consume(bus);
     sinceDecode += frames;
     if (sinceDecode >= decodeEvery) {
-      text = node.processAudio();
+      transcript.update(node.processAudio());
       sinceDecode = 0;
     }
   }
-  text = node.processAudio();
-  std::printf("%s\n", text.c_str());
+  transcript.update(node.processAudio());
+  std::printf("%s\n", transcript.text().c_str());
   return 0;
 }
 

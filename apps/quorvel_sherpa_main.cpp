@@ -4,7 +4,10 @@
 //
 //   quorvel-sherpa say "Hello world." -o hello.wav
 //   echo "A streamed reply. In two pieces." | quorvel-sherpa stream -o reply.wav
+//   quorvel-sherpa say "Hello world." --play
 //   quorvel-sherpa transcribe testdata/hello_world_16000.wav
+//   quorvel-sherpa listen --seconds 10
+//   quorvel-sherpa devices
 //   quorvel-sherpa nodes
 #include <CLI/CLI.hpp>
 
@@ -12,8 +15,11 @@
 
 int main(int argc, char** argv) {
   using namespace qs_cli;
-  CLI::App app{"Speak, stream and transcribe with the Sherpa extension"};
+  CLI::App app{"Speak, stream, transcribe and listen with the Sherpa extension"};
   app.require_subcommand(1);
+  // The global options are accepted anywhere on the line: a subcommand hands
+  // what it does not know to the application (subcommands inherit this).
+  app.fallthrough();
   Options options;
   app.add_flag("--json", options.json, "Print each event as one JSON object per line on standard output");
   app.add_option("--log-level", options.logLevel, "Logger threshold: none, error, warning, info, debug, trace")
@@ -21,11 +27,18 @@ int main(int argc, char** argv) {
 
   VoiceOptions voice;
   RenderOptions render;
+  std::vector<CLI::Option*> rateOptions, channelOptions, blockOptions;
   auto addRender = [&](CLI::App* cmd) {
     cmd->add_option("-o,--output", render.output, "WAV file to write ('-' for standard output)");
-    cmd->add_option("--rate", render.rate, "Output sample rate in Hz")->capture_default_str();
-    cmd->add_option("--channels", render.channels, "Output channels, 1 or 2")->capture_default_str();
-    cmd->add_option("--block", render.block, "Frames per block")->capture_default_str();
+    cmd->add_flag("--play", render.play, "Play through an output device (as well as writing -o, if given)");
+    cmd->add_option("--device", render.device, "Output device for --play (default: the default one)");
+    rateOptions.push_back(cmd->add_option("--rate", render.rate, "Output sample rate in Hz (--play: the device's)")
+                              ->capture_default_str());
+    channelOptions.push_back(
+        cmd->add_option("--channels", render.channels, "Output channels, 1 or 2 (--play: the device's)")
+            ->capture_default_str());
+    blockOptions.push_back(
+        cmd->add_option("--block", render.block, "Frames per block (--play: 10 ms)")->capture_default_str());
     auto* dir = cmd->add_option("--voice", voice.voiceDir, "Voice folder (model, tokens.txt, espeak-ng-data)");
     auto* model = cmd->add_option("--model", voice.model, "Voice model file (.onnx or .ort)");
     auto* tokens = cmd->add_option("--tokens", voice.tokens, "Voice tokens file");
@@ -35,7 +48,7 @@ int main(int argc, char** argv) {
   };
 
   std::string text;
-  auto* say = app.add_subcommand("say", "Speak a text into a WAV file");
+  auto* say = app.add_subcommand("say", "Speak a text into a WAV file, through a device (--play), or both");
   say->add_option("text", text, "The text to speak")->required();
   addRender(say);
 
@@ -51,6 +64,12 @@ int main(int argc, char** argv) {
   transcribe->add_option("file", wav, "Audio file (any rate; mono, or its first channel)")->required();
   transcribe->add_option("--block", block, "Frames per block")->capture_default_str();
 
+  ListenOptions listenOptions;
+  auto* listen = app.add_subcommand("listen", "Recognise the speech of an input device as it comes");
+  listen->add_option("--device", listenOptions.device, "Input device (default: the default one)");
+  listen->add_option("--seconds", listenOptions.seconds, "Stop after this many seconds (default: at Ctrl-C)");
+
+  auto* devices = app.add_subcommand("devices", "List the sound server's output and input devices");
   app.add_subcommand("nodes", "List the node types of every registered extension");
 
   try {
@@ -59,10 +78,22 @@ int main(int argc, char** argv) {
     return app.exit(e);
   }
   if (options.json && render.output == "-") return fail("--json and -o - both use standard output");
+  auto given = [](const std::vector<CLI::Option*>& options) {
+    for (const CLI::Option* option : options) {
+      if (option->count() > 0) return true;
+    }
+    return false;
+  };
+  render.rateGiven = given(rateOptions);
+  render.channelsGiven = given(channelOptions);
+  render.blockGiven = given(blockOptions);
+  if (!render.device.empty() && !render.play) return fail("--device needs --play");
 
   HostSession session(options);
   if (*say) return runSay(session, text, voice, render);
   if (*stream) return runStream(session, tokensPerSecond, voice, render);
   if (*transcribe) return runTranscribe(session, wav, block);
+  if (*listen) return runListen(session, listenOptions);
+  if (*devices) return runDevices(session);
   return runNodes(session);
 }

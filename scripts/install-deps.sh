@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the model generator and the tests
-# need. Skips apt entirely when all of them are present already.
+# need (PulseAudio: the command-line host's audio back end, and the sound
+# server the live-audio tests start). Skips apt entirely when all of them
+# are present already.
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,7 @@ packages=(
   libsoxr-dev libsamplerate0-dev libspeexdsp-dev
   libsndfile1-dev libcli11-dev nlohmann-json3-dev
   espeak-ng espeak-ng-data libespeak-ng-dev sox
+  libpulse-dev pulseaudio pulseaudio-utils
   python3 python3-onnx python3-numpy
 )
 

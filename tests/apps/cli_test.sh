@@ -43,6 +43,15 @@ check "say -o - writes a WAV to standard output" test "$(soxi -r "$work/stdout.w
 check "json events in order" bash -c "grep -o '\"event\":\"[a-zA-Z]*\"' '$work/events.jsonl' | tr '\n' ' ' | grep -q 'synthesisStarted.*finished'"
 check "json carries the text" grep -q '"text":"Hello world."' "$work/events.jsonl"
 
+# The global options after the subcommand, in either spelling.
+printf 'Short. Stream.' | "$cli" stream --json -o "$work/late.wav" >"$work/late.jsonl" 2>/dev/null
+check "stream --json after the subcommand" grep -q '"event":"finished"' "$work/late.jsonl"
+"$cli" say "Hi." -o "$work/late.wav" --log-level=info --json >"$work/late.jsonl" 2>"$work/late.err"
+check "--log-level= after the subcommand" grep -q '^\[info\] \[SherpaTTSNode\]' "$work/late.err"
+check "--json at the end of the line" grep -q '"event":"synthesisStarted"' "$work/late.jsonl"
+"$cli" transcribe "$testdata/hello_world_16000.wav" --log-level none >"$work/late.txt" 2>"$work/late.err"
+check "--log-level none after a positional" bash -c "test \"\$(cat '$work/late.txt')\" = 'HELLO WORLD' && test ! -s '$work/late.err'"
+
 # stream: pieces printed in order, all of the text spoken.
 printf 'The first sentence is right here, and it is long enough. The second one follows it now! A third ends the stream.' \
   | "$cli" --json stream -o "$work/stream.wav" >"$work/stream.jsonl" 2>/dev/null
@@ -55,6 +64,28 @@ check "stream ends with finished" bash -c "tail -1 '$work/stream.jsonl' | grep -
 for rate in 16000 48000; do
   text=$("$cli" transcribe "$testdata/hello_world_$rate.wav" 2>/dev/null)
   check "transcribe at $rate Hz" test "$text" = "HELLO WORLD"
+done
+
+# transcribe over many file lengths and block sizes: the text must survive a
+# last decode that finds nothing new, whatever the file's length and the
+# block size make of the decode points.
+for fixture in "$testdata"/*_16000.wav "$testdata"/*_48000.wav; do
+  want=$(python3 -c 'import json,sys; print({w["file"]: w["text"] for w in json.load(open(sys.argv[1]))["wavs"]}[sys.argv[2]])' \
+    "$testdata/manifest.json" "$(basename "$fixture")")
+  wrong=""
+  # "aligned": the padded file plus transcribe's one second of trailing
+  # silence is a whole number of half-second decode intervals, so with a
+  # block that divides the interval the last block is itself a decode point.
+  aligned=$(awk -v d="$(soxi -D "$fixture")" 'BEGIN { a = int(d * 2 + 0.999) / 2; printf "%.4f", a - d }')
+  for pad in "0 0" "0 0.03" "0.25 0.5" "0.1 1.7" "0 $aligned"; do
+    padded="$work/padded.wav"
+    sox "$fixture" "$padded" pad $pad
+    for block in 1 7 160 441 480 500 512 1000 4096 8192; do
+      got=$("$cli" transcribe "$padded" --block "$block" 2>/dev/null)
+      [[ "$got" == "$want" ]] || wrong+=" [pad $pad, block $block: '$got']"
+    done
+  done
+  check "transcribe $(basename "$fixture") at every length and block size${wrong}" test -z "$wrong"
 done
 
 # nodes: the record, the actions and the events.
@@ -77,6 +108,8 @@ expect_failure "unreadable input file" "cannot read" transcribe "$work/bad.wav"
 expect_failure "voice that fails to load" "voice" say "Hello." --voice "$work"
 expect_failure "unsupported channel count" "channel" say "Hello." --channels 6 -o "$work/x.wav"
 expect_failure "empty text" "empty" say "   " -o "$work/x.wav"
+expect_failure "unknown option after the subcommand" "not expected" say "Hello." --bogus
+expect_failure "bad log level after the subcommand" "log-level" say "Hello." --log-level loud
 expect_failure "rate out of range" "out of range" say "Hello." --rate 4000 -o "$work/x.wav"
 
 echo "$passed passed, $failed failed"
