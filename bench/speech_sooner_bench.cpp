@@ -6,7 +6,9 @@
 //    engine's own time to its first sentence and to the whole text (when a
 //    node that publishes whole texts could first play);
 //  - a streamed answer of about 1 kB at 100 tokens per second of audio time,
-//    its final token sent while the first piece plays, with and without
+//    its final token sent while the first piece plays (and at 10 tokens per
+//    second, slower than the voice speaks, so that pieces end before the
+//    next is complete), with and without
 //    "prepareAhead": the worst produce call, the generations on the audio
 //    thread, the blocks in which nothing played between two pieces, and
 //    whether every piece was heard to its end.
@@ -256,7 +258,7 @@ std::vector<std::string> tokensOf(const std::string& text) {
   return tokens;
 }
 
-void measureStreamedAnswer(const VoiceFiles& voice, bool prepareAhead) {
+void measureStreamedAnswer(const VoiceFiles& voice, int tokensPerSecond, bool prepareAhead) {
   constexpr int kSpeedup = 4;
   std::atomic<int> onAudioThread{0};
   Logger::setLevel(LogLevel::Debug);
@@ -275,8 +277,9 @@ void measureStreamedAnswer(const VoiceFiles& voice, bool prepareAhead) {
     const long firstBlock = renderer.blocks();
     long sent = 0;
     for (const std::string& token : tokensOf(kAnswer)) {
-      while (renderer.blocks() < firstBlock + sent) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      node.appendStreamingText(token, false);  // one token per 10 ms block: 100 per second
+      while (renderer.blocks() < firstBlock + sent * 100 / tokensPerSecond)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      node.appendStreamingText(token, false);
       ++sent;
     }
     const bool finalWhilePlaying = finished.load() == 0;
@@ -284,15 +287,17 @@ void measureStreamedAnswer(const VoiceFiles& voice, bool prepareAhead) {
     const auto t0 = Clock::now();
     while ((finished.load() == 0 || finished.load() != started.load()) && msSince(t0, Clock::now()) < 120000)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const std::string k = std::string("sooner/stream/") + (prepareAhead ? "ahead" : "default");
+    const std::string k = "sooner/stream/" + std::to_string(tokensPerSecond) + (prepareAhead ? "/ahead" : "/default");
     put(k + "/worst_us", renderer.worstProduceMicros());
     put(k + "/idle_blocks", static_cast<double>(renderer.idleBlocksBetweenPieces()));
     put(k + "/pieces", started.load());
-    put(k + "/whole", finished.load() == started.load() && finalWhilePlaying ? 1 : 0);
+    put(k + "/whole", finished.load() == started.load() ? 1 : 0);
+    put(k + "/final_while_playing", finalWhilePlaying ? 1 : 0);
   }
   Logger::setSink({});
   Logger::setLevel(LogLevel::Warning);
-  put(std::string("sooner/stream/") + (prepareAhead ? "ahead" : "default") + "/audio_thread_generations",
+  put("sooner/stream/" + std::to_string(tokensPerSecond) + (prepareAhead ? "/ahead" : "/default") +
+          "/audio_thread_generations",
       onAudioThread.load());
 }
 
@@ -302,8 +307,10 @@ void measureSpeechSooner() {
   const VoiceFiles voice = costlyVoice();
   put("sooner/heavy", voice.heavy ? 1 : 0);
   measureFirstAudio(voice);
-  measureStreamedAnswer(voice, false);
-  measureStreamedAnswer(voice, true);
+  for (int tokensPerSecond : {100, 10}) {
+    measureStreamedAnswer(voice, tokensPerSecond, false);
+    measureStreamedAnswer(voice, tokensPerSecond, true);
+  }
 }
 
 }  // namespace bench
