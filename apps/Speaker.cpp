@@ -61,6 +61,11 @@ bool resolveVoiceDir(VoiceOptions& voice, std::string& error) {
 
 bool Speaker::open(const VoiceOptions& requested, std::string& error) {
   VoiceOptions voice = requested;
+  if (voice.cost == "real") {
+    voice.voiceDir = (fs::path(quorvel::extensions::sherpa::defaultTTSModelPath("en")).parent_path().parent_path() /
+                      "vits-piper-en_GB-southern_english_female-low-real-cost")
+                         .string();
+  }
   bool custom = !voice.voiceDir.empty() || !voice.model.empty();
   if (!voice.voiceDir.empty() && !resolveVoiceDir(voice, error)) return false;
   if (custom) {
@@ -78,7 +83,7 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
 
   auto factory = session_.factory();
   if (!factory) return false;
-  quorvel::Node* created = factory->createNode("TTS", QVAnyMap());
+  quorvel::Node* created = factory->createNode("TTS", QVAnyMap{{"prepareAhead", QVAny(voice.prepareAhead)}});
   node_.reset(dynamic_cast<quorvel::AudioNode*>(created));
   if (!node_) {
     delete created;

@@ -28,6 +28,10 @@ struct VoiceOptions {
   std::string model;
   std::string tokens;
   std::string dataDir;
+  // "demo": the demonstration voice; "real": its real-cost variant, which
+  // sounds the same and costs what a real voice costs to generate.
+  std::string cost = "demo";
+  bool prepareAhead = false;  // the node's "prepareAhead" creation key
 };
 
 struct RenderOptions {

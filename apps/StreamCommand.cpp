@@ -82,10 +82,8 @@ int streamInRealTime(Speaker& speaker, DevicePlayer* player, const std::vector<s
     }
     speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", tokens[i]}, {"isFinal", false}});
   }
-  // Let a piece cut by the last token start before judging idleness; the
-  // stream is closed by an empty final token once playback is idle, so that
-  // the flush does not cut off a piece that is still playing.
-  if (!waitUntil(Clock::now() + std::chrono::milliseconds(50)) || !waitUntilIdle()) return fail(error);
+  // Closed at once, as a generator closes its stream: the node queues the
+  // rest behind what still plays.
   speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", std::string()}, {"isFinal", true}});
   if (!waitUntil(Clock::now() + std::chrono::milliseconds(50)) || !waitUntilIdle()) return fail(error);
   if (player != nullptr && !player->finish(error)) return fail(error);
@@ -145,7 +143,7 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
     while (speaker.audioSeconds() < kMaxSeconds) {
       while (next < tokens.size() && speaker.audioSeconds() >= static_cast<double>(next) / tokensPerSecond) append(next++);
       speaker.keep(speaker.renderBlock());
-      if (next == tokens.size() && !closed && !playing()) {
+      if (next == tokens.size() && !closed) {
         closeStream();
         closed = true;
       }

@@ -45,6 +45,12 @@ int main(int argc, char** argv) {
     auto* data = cmd->add_option("--data-dir", voice.dataDir, "espeak-ng data folder");
     dir->excludes(model)->excludes(tokens)->excludes(data);
     model->needs(tokens)->needs(data);
+    cmd->add_option("--voice-cost", voice.cost,
+                    "demo: the demonstration voice; real: its variant that costs what a real voice costs")
+        ->check(CLI::IsMember({"demo", "real"}))
+        ->excludes(dir)
+        ->excludes(model)
+        ->capture_default_str();
   };
 
   std::string text;
@@ -56,6 +62,10 @@ int main(int argc, char** argv) {
   auto* stream = app.add_subcommand("stream", "Speak standard input as a stream of tokens");
   stream->add_option("--tokens-per-second", tokensPerSecond, "Token rate")->capture_default_str();
   stream->add_flag("--realtime", render.realtime, "Pace the graph like an audio device");
+  bool noPrepareAhead = false;
+  stream->add_flag("--no-prepare-ahead", noPrepareAhead,
+                   "Generate a piece held while speech plays on the audio thread when that speech ends, instead of "
+                   "on the appending thread at once");
   addRender(stream);
 
   std::string wav;
@@ -91,7 +101,10 @@ int main(int argc, char** argv) {
 
   HostSession session(options);
   if (*say) return runSay(session, text, voice, render);
-  if (*stream) return runStream(session, tokensPerSecond, voice, render);
+  if (*stream) {
+    voice.prepareAhead = !noPrepareAhead;
+    return runStream(session, tokensPerSecond, voice, render);
+  }
   if (*transcribe) return runTranscribe(session, wav, block);
   if (*listen) return runListen(session, listenOptions);
   if (*devices) return runDevices(session);

@@ -57,7 +57,13 @@ printf 'The first sentence is right here, and it is long enough. The second one 
   | "$cli" --json stream -o "$work/stream.wav" >"$work/stream.jsonl" 2>/dev/null
 check "stream exits 0" test $? -eq 0
 started=$(grep '"synthesisStarted"' "$work/stream.jsonl" | sed 's/.*"text":"\([^"]*\)".*/\1/' | tr '\n' '|')
-check "stream speaks the text in order" test "$started" = "The first sentence is right here, and it is long enough.| The second one follows it now! A third ends the stream.|"
+check "stream speaks the text in order" test "$started" = "The first sentence is right here, and it is long enough.| The second one follows it now!|A third ends the stream.|"
+# Without preparing ahead, the text held while the first piece plays goes out
+# with the final token, queued behind that piece.
+printf 'The first sentence is right here, and it is long enough. The second one follows it now! A third ends the stream.' \
+  | "$cli" --json stream --no-prepare-ahead -o "$work/stream2.wav" >"$work/stream2.jsonl" 2>/dev/null
+started=$(grep '"synthesisStarted"' "$work/stream2.jsonl" | sed 's/.*"text":"\([^"]*\)".*/\1/' | tr '\n' '|')
+check "stream --no-prepare-ahead speaks the text in order" test "$started" = "The first sentence is right here, and it is long enough.| The second one follows it now! A third ends the stream.|"
 check "stream ends with finished" bash -c "tail -1 '$work/stream.jsonl' | grep -q '\"finished\"'"
 
 # transcribe: the known test audio decodes to its text.
