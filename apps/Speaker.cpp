@@ -77,7 +77,7 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
   auto factory = session_.factory();
   if (!factory) return false;
   quorvel::Node* created = factory->createNode("TTS", QVAnyMap());
-  node_.reset(dynamic_cast<quorvel::AudioNode*>(created));
+  node_.reset(dynamic_cast<quorvel::AudioSourceNode*>(created));
   if (!node_) {
     delete created;
     error = "the factory did not create an audio node";

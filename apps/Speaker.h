@@ -56,7 +56,7 @@ class Speaker {
  private:
   HostSession& session_;
   RenderOptions options_;
-  std::unique_ptr<quorvel::AudioNode> node_;
+  std::unique_ptr<quorvel::AudioSourceNode> node_;
   std::unique_ptr<quorvel::AudioGraphDriver> driver_;
   Audio audio_;
   std::atomic<int> started_{0};

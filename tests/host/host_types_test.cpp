@@ -489,12 +489,14 @@ TEST(SingleBusNodes, DefaultsAndDisplayName) {
   TestNode typed("x");
   EXPECT_EQ(typed.getTypeName(), "TestNode");
 
-  AudioNode plain;
+  AudioSourceNode plainSource;
+  AudioSinkNode plainSink;
   AudioBusArray<1> buses;
   AudioBusFormatList formats{{48000, 1}};
-  EXPECT_FALSE(plain.setBusFormats(formats));
-  EXPECT_FALSE(plain.produce(buses));
-  EXPECT_FALSE(plain.consume(buses));
+  EXPECT_FALSE(plainSource.setBusFormats(formats));
+  EXPECT_FALSE(plainSource.produce(buses));
+  EXPECT_FALSE(plainSink.setBusFormats(formats));
+  EXPECT_FALSE(plainSink.consume(buses));
 }
 
 // ---- Logger -----------------------------------------------------------------
