@@ -172,6 +172,31 @@ TEST(QVAnyMapTest, CopiesAreDeep) {
   EXPECT_TRUE(assigned.hasKey("name"));
 }
 
+// An empty map holds no storage until its first entry (see QVAny.h); copies
+// of one, and copies into one, still behave as independent maps.
+TEST(QVAnyMapTest, EmptyMapsCopyAssignAndFillIndependently) {
+  const QVAnyMap empty;
+  QVAnyMap copy = empty;
+  copy.set("k", QVAny(1));
+  EXPECT_TRUE(empty.empty());
+  EXPECT_EQ(copy.size(), 1u);
+  EXPECT_TRUE(QVAnyMap{} == empty);
+  EXPECT_TRUE((QVAnyMap{{"k", QVAny(1)}} == copy));
+
+  QVAnyMap full{{"a", QVAny(1)}, {"b", QVAny(2)}};
+  full = empty;
+  EXPECT_TRUE(full.empty());
+  EXPECT_EQ(full.begin(), full.end());
+  full.set("c", QVAny(3));
+  EXPECT_EQ(full.size(), 1u);
+  EXPECT_TRUE(empty.empty());
+
+  QVAny holder{QVAnyMap()};
+  ASSERT_NE(holder.asMap(), nullptr);
+  EXPECT_TRUE(holder.asMap()->empty());
+  EXPECT_EQ(holder, QVAny(QVAnyMap{}));
+}
+
 // ---- Result -----------------------------------------------------------------
 
 TEST(ResultTest, SuccessAndFailure) {
