@@ -84,7 +84,7 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   // metadata, a bad graph or token table would crash or end the process
   // inside the engine. Missing files are left to the engine, whose create
   // returns null for them.
-  bool usable = engineVersionMatches();
+  bool usable = engineVersionMatches("SherpaSTTNode");
   if (const std::string problem = recognizerModelProblem(modelPath); !problem.empty()) {
     Logger::error("[SherpaSTTNode] " + problem);
     usable = false;

@@ -18,6 +18,7 @@ struct State {
   SherpaOnnxOnlineRecognizerConfig recognizerConfig{};
   RecognizerPaths recognizerPaths;
   std::vector<std::string> texts;
+  std::vector<GenerationSettings> settings;
   std::vector<int32_t> rates;
   std::vector<float> samples;
   std::atomic<bool> generationHeld{false};
@@ -60,6 +61,7 @@ void reset() {
   s.recognizerConfig = {};
   s.recognizerPaths = {};
   s.texts.clear();
+  s.settings.clear();
   s.rates.clear();
   s.samples.clear();
   s.generationHeld.store(false);
@@ -87,6 +89,10 @@ std::vector<std::string> generatedTexts() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().texts;
 }
+std::vector<GenerationSettings> generationSettings() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().settings;
+}
 std::vector<int32_t> acceptedSampleRates() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().rates;
@@ -102,7 +108,7 @@ using namespace fake_engine;
 
 extern "C" {
 
-const char* SherpaOnnxGetVersionStr() { return "1.13.4"; }
+const char* SherpaOnnxGetVersionStr() { return state().knobs.version.c_str(); }
 const char* SherpaOnnxGetGitSha1() { return "fake"; }
 
 const SherpaOnnxOfflineTts* SherpaOnnxCreateOfflineTts(const SherpaOnnxOfflineTtsConfig* config) {
@@ -126,7 +132,7 @@ void SherpaOnnxDestroyOfflineTts(const SherpaOnnxOfflineTts* tts) {
 int32_t SherpaOnnxOfflineTtsSampleRate(const SherpaOnnxOfflineTts*) { return 16000; }
 
 const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOfflineTts*, const char* text,
-                                                             int32_t, float) {
+                                                             int32_t sid, float speed) {
   State& s = state();
   s.calls.generate++;
   int inFlight = ++s.calls.generateInFlight;
@@ -139,6 +145,7 @@ const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOff
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.texts.emplace_back(text != nullptr ? text : "");
+    s.settings.push_back({sid, speed});
   }
   if (s.knobs.onGenerate) s.knobs.onGenerate(text != nullptr ? text : "");
   while (s.generationHeld.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
