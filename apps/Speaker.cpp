@@ -84,7 +84,7 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
   auto factory = session_.factory();
   if (!factory) return false;
   quorvel::Node* created = factory->createNode("TTS", QVAnyMap{{"prepareAhead", QVAny(voice.prepareAhead)}});
-  node_.reset(dynamic_cast<quorvel::AudioNode*>(created));
+  node_.reset(dynamic_cast<quorvel::AudioSourceNode*>(created));
   if (!node_) {
     delete created;
     error = "the factory did not create an audio node";

@@ -80,7 +80,7 @@ class Speaker {
  private:
   HostSession& session_;
   RenderOptions options_;
-  std::unique_ptr<quorvel::AudioNode> node_;
+  std::unique_ptr<quorvel::AudioSourceNode> node_;
   std::unique_ptr<quorvel::AudioGraphDriver> driver_;
   Audio audio_;
   std::atomic<uint64_t> framesRendered_{0};

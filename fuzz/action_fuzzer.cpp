@@ -11,16 +11,21 @@
 //
 // Every call must return, and its result must be the one the surface
 // promises: for the text-to-speech node's four actions success, or the
-// error naming the first missing or wrongly typed parameter (for
-// "loadModel" also the refusal of paths the file system cannot check); for every
+// error naming the first missing or wrongly typed parameter; for every
 // other name, and for every action of the recognition node, "Unknown
-// action: NAME"; for every value key, "Unknown value: KEY". Any other
-// result aborts; an exception or a memory error crashes.
+// action: NAME"; for every value key, "Unknown value: KEY". "loadModel"
+// must answer true exactly when each path either names nothing (the files
+// are then left to the engine, and the double takes any) or names the good
+// file of its role in a small voice made at start-up; the voice-file checks
+// refuse every other existing entry (a folder, /dev/null, a token table of
+// the wrong kind, the good file of another role). Any other result aborts;
+// an exception or a memory error crashes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -33,10 +38,12 @@
 
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
+#include "support/ModelFileBuilder.h"
 #include "tts/SherpaTTSNode.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace quorvel;
 using quorvel::extensions::sherpa::SherpaSTTNode;
 using quorvel::extensions::sherpa::SherpaTTSNode;
@@ -49,11 +56,46 @@ using quorvel::extensions::sherpa::SherpaTTSNode;
 const char* const kActions[] = {"synthesize", "appendStreamingText", "clearStreamingBuffer", "loadModel"};
 const char* const kKeys[] = {"text", "token", "isFinal", "modelPath", "tokensPath", "dataPath"};
 
+// A voice whose files pass the checks, and a token table that does not
+// (the recogniser's kind), in a folder of their own.
+struct VoiceFixture {
+  fs::path folder;
+  fs::path model, tokens, dataDir, wrongTokens;
+
+  VoiceFixture() {
+    std::string pattern = (fs::temp_directory_path() / "action_fuzzer_voice_XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) violation("setup", "no temporary folder");
+    folder = pattern;
+    model = folder / "voice.ort";
+    tokens = folder / "tokens.txt";
+    dataDir = folder / "espeak-ng-data";
+    wrongTokens = folder / "recogniser-tokens.txt";
+    model_files::writeBytes(model, model_files::ortModel(model_files::voiceMetadata()));
+    model_files::writeText(tokens, model_files::kTinyVoiceTokens);
+    model_files::writeTinyEspeakData(dataDir);
+    model_files::writeText(wrongTokens, "<blk> 0\na 1\n");
+  }
+  ~VoiceFixture() {
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+  }
+};
+
+const VoiceFixture& voice() {
+  static const VoiceFixture fixture;
+  return fixture;
+}
+
 std::string anyString(FuzzedDataProvider& in, size_t maxLength) {
-  switch (in.ConsumeIntegralInRange<int>(0, 4)) {
+  switch (in.ConsumeIntegralInRange<int>(0, 5)) {
     case 0: return "Hello world.";
     case 1: return std::string("a\0b\xff\xfe\xc3(", 7);
     case 2: return std::string(in.ConsumeIntegralInRange<size_t>(200, 5000), in.ConsumeIntegral<char>());
+    case 5: {
+      const VoiceFixture& v = voice();
+      return in.PickValueInArray({v.model.string(), v.tokens.string(), v.dataDir.string(), v.wrongTokens.string(),
+                                  std::string("/"), std::string("."), std::string("/dev/null")});
+    }
     default: return in.ConsumeRandomLengthString(maxLength);
   }
 }
@@ -108,9 +150,25 @@ std::string parameterError(const QVAnyMap& params, const std::string& key, const
   return "Wrong type for parameter: " + key + " (" + typeName(v.type()) + ", expected " + expected + ")";
 }
 
+// Absent and empty are false; only a map is refused.
 std::string optionalBoolError(const QVAnyMap& params, const std::string& key) {
-  if (!params.hasKey(key) || isScalar(params.at(key))) return {};
+  if (!params.hasKey(key) || params.at(key).asMap() == nullptr) return {};
   return parameterError(params, key, "boolean");
+}
+
+// Whether the voice-file checks let `path` through in the role whose good
+// file is `good`: nothing there (left to the engine), or that very file.
+bool passesTheChecks(const std::string& path, const fs::path& good) {
+  std::error_code error;
+  if (!fs::exists(path, error)) return true;
+  return fs::equivalent(path, good, error);
+}
+
+bool loadExpected(const QVAnyMap& params) {
+  const VoiceFixture& v = voice();
+  const auto path = [&](const char* key) { return QVAny::convert<std::string>(params.at(key)); };
+  return passesTheChecks(path("modelPath"), v.model) && passesTheChecks(path("tokensPath"), v.tokens) &&
+         passesTheChecks(path("dataPath"), v.dataDir);
 }
 
 // What the text-to-speech node must answer: "" for success, else the error.
@@ -143,8 +201,14 @@ void checkTTSAction(SherpaTTSNode& node, const std::string& name, const QVAnyMap
   }
   if (!r.isOk()) violation("TTS action '" + name + "' failed", r.error());
   if (name == "loadModel") {
-    // The double creates a voice from any paths.
-    if (r.value().asBool() == nullptr || !*r.value().asBool()) violation("loadModel", "not a true boolean");
+    const bool* loaded = r.value().asBool();
+    if (loaded == nullptr) violation("loadModel", "not a boolean");
+    if (*loaded != loadExpected(params)) {
+      violation("loadModel", std::string("answered ") + (*loaded ? "true" : "false") + " for " +
+                                 QVAny::convert<std::string>(params.at("modelPath")) + ", " +
+                                 QVAny::convert<std::string>(params.at("tokensPath")) + ", " +
+                                 QVAny::convert<std::string>(params.at("dataPath")));
+    }
   } else if (!r.value().isEmpty()) {
     violation("TTS action '" + name + "'", "result holds a value");
   }
@@ -174,6 +238,7 @@ void renderBlocks(SherpaTTSNode& node, int blocks) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Logger::setLevel(LogLevel::None);
+  voice();
   return 0;
 }
 
@@ -184,8 +249,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Actions and values leave the recognition node as it was: one serves all
   // inputs (its ten-second ring buffer is costly to build each time).
   static SherpaSTTNode* const stt = new SherpaSTTNode();
-  // No voice lies beside the fuzzer; the double accepts any paths.
-  if (!tts->loadModel("voice.onnx", "tokens.txt", "espeak-ng-data")) violation("setup", "no voice");
+  // No voice lies beside the fuzzer; the double takes the good one.
+  const VoiceFixture& v = voice();
+  if (!tts->loadModel(v.model.string(), v.tokens.string(), v.dataDir.string())) violation("setup", "no voice");
   fake_engine::knobs().samplesPerText = 480;
   for (int call = 0; call < 64 && in.remaining_bytes() > 0; ++call) {
     switch (in.ConsumeIntegralInRange<int>(0, 9)) {

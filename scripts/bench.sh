@@ -10,7 +10,7 @@ cd "$root"
 build="$root/build/bench"
 results="$build/results.md"
 
-cmake --preset bench >/dev/null
+scripts/configure.sh bench
 cmake --build --preset bench --target qs_bench qs_bench_memory voice_cost_bench
 
 bin="$build/bench"

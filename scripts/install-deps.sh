@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git ca-certificates openssl
+  build-essential cmake ninja-build pkg-config git ca-certificates openssl
   nodejs npm
   libgtest-dev libgmock-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev

@@ -12,7 +12,7 @@ presets=("$@")
 if [[ ${#presets[@]} -eq 0 ]]; then presets=(asan tsan); fi
 for preset in "${presets[@]}"; do
   start=$SECONDS
-  cmake --preset "$preset" >/dev/null
+  scripts/configure.sh "$preset"
   cmake --build --preset "$preset"
   ctest --preset "$preset"
   echo "sanitizers: $preset configure, build and tests took $((SECONDS - start)) s"

@@ -11,7 +11,7 @@ scripts/fetch-engine.sh
 if [[ -x scripts/models/generate.sh ]]; then
   scripts/models/generate.sh
 fi
-cmake --preset default >/dev/null
+scripts/configure.sh default
 cmake --build --preset default
 
 exec scripts/main-job.sh

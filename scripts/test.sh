@@ -3,6 +3,6 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
-cmake --preset default >/dev/null
+scripts/configure.sh default
 cmake --build --preset default
 ctest --preset default

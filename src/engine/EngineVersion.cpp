@@ -1,7 +1,5 @@
 #include "EngineVersion.h"
 
-#include <atomic>
-
 #include <quorvel/Logger.h>
 
 #include "SherpaOnnxCApi.h"
@@ -13,14 +11,14 @@ std::string engineVersion() {
   return v != nullptr ? std::string(v) : std::string();
 }
 
-bool engineVersionMatches() {
-  static const bool matches = engineVersion() == kExpectedEngineVersion;
-  static std::atomic<bool> reported{false};
-  if (!matches && !reported.exchange(true)) {
-    Logger::error("[Sherpa] Engine version " + engineVersion() + " found, " + kExpectedEngineVersion +
-                  " required; no model will be loaded");
-  }
-  return matches;
+// Asked at every load, and every refused load says why, like the other
+// refusals of a load.
+bool engineVersionMatches(const std::string& nodeClass) {
+  const std::string found = engineVersion();
+  if (found == kExpectedEngineVersion) return true;
+  Logger::error("[" + nodeClass + "] Engine version " + found + " found, " + kExpectedEngineVersion +
+                " required; no model will be loaded");
+  return false;
 }
 
 }  // namespace quorvel::extensions::sherpa

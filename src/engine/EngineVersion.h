@@ -9,9 +9,10 @@ inline constexpr const char* kExpectedEngineVersion = "1.13.4";
 
 // The version string the loaded engine reports ("" if it reports none).
 std::string engineVersion();
-// True when the loaded engine is the expected build. The first call that
-// finds a mismatch logs an error line; callers refuse to create engine
-// objects then, because the struct layouts would not match.
-bool engineVersionMatches();
+// True when the loaded engine is the expected build. Otherwise logs an
+// error line that begins with the calling node's class name in brackets
+// (`nodeClass`, e.g. "SherpaTTSNode"); callers then refuse to create engine
+// objects, because the struct layouts would not match.
+bool engineVersionMatches(const std::string& nodeClass);
 
 }  // namespace quorvel::extensions::sherpa

@@ -4,7 +4,7 @@
 
 namespace quorvel {
 
-AudioGraphDriver::AudioGraphDriver(AudioNode& node, int sampleRate, unsigned channels, unsigned blockFrames)
+AudioGraphDriver::AudioGraphDriver(AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames)
     : node_(node),
       sampleRate_(sampleRate),
       channels_(channels),

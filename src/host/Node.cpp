@@ -7,8 +7,8 @@ Node::~Node() = default;
 
 std::string AudioNode::getDisplayName() { return typeName.empty() ? "AudioNode" : typeName; }
 bool AudioNode::setBusFormats(AudioBusFormatList&) { return false; }
-bool AudioNode::produce(AudioBusList&) { return false; }
-bool AudioNode::consume(AudioBusList&) { return false; }
+bool AudioSourceNode::produce(AudioBusList&) { return false; }
+bool AudioSinkNode::consume(AudioBusList&) { return false; }
 
 bool SingleBusAudioSourceNode::setBusFormats(AudioBusFormatList& formats) {
   return !formats.empty() && setBusFormat(formats.front());

@@ -9,13 +9,19 @@ namespace quorvel {
 
 // ---- QVAnyMap ---------------------------------------------------------------
 
-QVAnyMap::QVAnyMap() : entries_(std::make_unique<Storage>()) {}
+// Storage is made by the first entry: an empty map (such as the payload of
+// an event emitted on the audio thread) allocates and frees nothing.
+static std::unique_ptr<QVAnyMap::Storage> copyOf(const std::unique_ptr<QVAnyMap::Storage>& entries) {
+  return entries && !entries->empty() ? std::make_unique<QVAnyMap::Storage>(*entries) : nullptr;
+}
+
+QVAnyMap::QVAnyMap() = default;
 QVAnyMap::QVAnyMap(std::initializer_list<std::pair<const std::string, QVAny>> entries)
-    : entries_(std::make_unique<Storage>(entries)) {}
-QVAnyMap::QVAnyMap(const QVAnyMap& other) : entries_(std::make_unique<Storage>(*other.entries_)) {}
+    : entries_(entries.size() > 0 ? std::make_unique<Storage>(entries) : nullptr) {}
+QVAnyMap::QVAnyMap(const QVAnyMap& other) : entries_(copyOf(other.entries_)) {}
 QVAnyMap::QVAnyMap(QVAnyMap&& other) noexcept : entries_(std::move(other.entries_)) {}
 QVAnyMap& QVAnyMap::operator=(const QVAnyMap& other) {
-  if (this != &other) entries_ = std::make_unique<Storage>(*other.entries_);
+  if (this != &other) entries_ = copyOf(other.entries_);
   return *this;
 }
 QVAnyMap& QVAnyMap::operator=(QVAnyMap&& other) noexcept {
@@ -24,7 +30,7 @@ QVAnyMap& QVAnyMap::operator=(QVAnyMap&& other) noexcept {
 }
 QVAnyMap::~QVAnyMap() = default;
 
-// A moved-from map has no storage; every accessor treats it as empty.
+// A map without storage (new, or moved from) is empty to every accessor.
 QVAny QVAnyMap::at(const std::string& key) const {
   if (!entries_) return {};
   auto it = entries_->find(key);

@@ -33,7 +33,7 @@ std::string metadataValue(const ModelMetadata& metadata, const std::string& key)
   return found->second.substr(0, found->second.find('\0'));
 }
 
-std::string conflictingMetadataKey(const ModelMetadata& metadata) {
+std::optional<std::string> conflictingMetadataKey(const ModelMetadata& metadata) {
   for (auto it = metadata.begin(); it != metadata.end();) {
     const auto range = metadata.equal_range(it->first);
     for (auto other = range.first; other != range.second; ++other) {
@@ -41,7 +41,7 @@ std::string conflictingMetadataKey(const ModelMetadata& metadata) {
     }
     it = range.second;
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace quorvel::extensions::sherpa

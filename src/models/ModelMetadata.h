@@ -57,7 +57,8 @@ bool isOrtModelPath(const std::string& path);
 // byte; "" when the key is absent.
 std::string metadataValue(const ModelMetadata& metadata, const std::string& key);
 // A key given more than once with different values (which one the engine
-// takes is not ours to guess), or "".
-std::string conflictingMetadataKey(const ModelMetadata& metadata);
+// takes is not ours to guess); none when every key has one value. The key
+// may itself be empty.
+std::optional<std::string> conflictingMetadataKey(const ModelMetadata& metadata);
 
 }  // namespace quorvel::extensions::sherpa

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include <quorvel/Logger.h>
+
 namespace quorvel::extensions::sherpa {
 
 namespace fs = std::filesystem;
@@ -53,7 +55,12 @@ std::string resolve(const std::string& primary, const char* fallbackFolder, cons
   if (pathExists(primary)) return primary;
   std::error_code error;
   const fs::path workingDirectory = fs::current_path(error);
-  return (workingDirectory / fallbackFolder / file).string();
+  const std::string fallback = (workingDirectory / fallbackFolder / file).string();
+  if (error) {
+    Logger::warning("[SherpaSTTNode] Cannot read the working directory (" + error.message() + "); looking for " +
+                    file + " at " + fallback);
+  }
+  return fallback;
 }
 
 }  // namespace

@@ -6,7 +6,10 @@
 // directory. Nothing is cached: every call looks afresh. Whether a returned
 // path exists is the caller's test, except inside the resolve functions.
 // No function throws: a path that cannot be examined (a name too long, a
-// loop of links, no permission) counts as absent.
+// loop of links, no permission) counts as absent, and a working directory
+// that cannot be read (removed, or not searchable) gives a fallback relative
+// to the process's current directory, with a warning of the recognition node
+// (the only caller of the resolvers) that names the error.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +36,8 @@ std::string defaultTTSTokensPath(const std::string& language);
 std::string defaultTTSDataDirPath(const std::string& language);
 
 // The primary recogniser path when something exists there, else the
-// working-directory path (not tested for existence).
+// working-directory path (not tested for existence; see above for a working
+// directory that cannot be read).
 std::string resolveSTTModelPath();
 std::string resolveSTTTokensPath();
 std::string resolveSTTGraphPath();

@@ -184,8 +184,8 @@ bool isValidTokensFile(const std::string& path) {
 
 
 std::string recognizerMetadataProblem(const ModelMetadata& metadata) {
-  if (const std::string key = conflictingMetadataKey(metadata); !key.empty()) {
-    return "metadata '" + key + "' is given twice with different values";
+  if (const auto key = conflictingMetadataKey(metadata)) {
+    return "metadata '" + *key + "' is given twice with different values";
   }
   for (const char* key : kRequiredMetadata) {
     const std::string value = metadataValue(metadata, key);

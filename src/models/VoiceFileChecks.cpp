@@ -124,8 +124,8 @@ bool isRegularFile(const std::string& path) {
 }  // namespace
 
 std::string voiceMetadataProblem(const ModelMetadata& metadata) {
-  if (const std::string key = conflictingMetadataKey(metadata); !key.empty()) {
-    return "metadata " + inQuotes(key) + " is given twice with different values";
+  if (const auto key = conflictingMetadataKey(metadata)) {
+    return "metadata " + inQuotes(*key) + " is given twice with different values";
   }
   for (const char* key : {"sample_rate", "n_speakers", "language", "comment"}) {
     if (metadataValue(metadata, key).empty()) return "metadata " + inQuotes(key) + " is missing";

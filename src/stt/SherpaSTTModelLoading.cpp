@@ -56,13 +56,18 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   if (!pathExists(modelPath)) {
     Logger::warning("[SherpaSTTNode] Model file does not exist at path: " + modelPath);
   }
-  const bool tokensExist = pathExists(tokensPath);
-  if (!tokensExist) {
+  if (!pathExists(tokensPath)) {
     Logger::warning("[SherpaSTTNode] Tokens file does not exist at path: " + tokensPath);
   }
-  const bool graphExists = pathExists(graphPath);
-  if (!graphExists) {
+  if (!pathExists(graphPath)) {
     Logger::warning("[SherpaSTTNode] Graph file does not exist at path: " + graphPath);
+  }
+  // Checked before the loaded recogniser is released, so files refused here
+  // leave it decoding. Files that pass but fail in the engine (missing ones
+  // among them) find it released already.
+  if (!filesUsable(modelPath, tokensPath, graphPath)) {
+    logCreateRecognizerFailure();
+    return false;
   }
   if (recognizer != nullptr) {
     Logger::info("[SherpaSTTNode] Model already loaded, cleaning up before reloading");
@@ -79,28 +84,6 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   config.model_config.provider = "cpu";
   config.model_config.debug = 0;
   config.ctc_fst_decoder_config.graph = graphPath.c_str();
-
-  // A wrong engine build would misread the record; a model without its
-  // metadata, a bad graph or token table would crash or end the process
-  // inside the engine. Missing files are left to the engine, whose create
-  // returns null for them.
-  bool usable = engineVersionMatches();
-  if (const std::string problem = recognizerModelProblem(modelPath); !problem.empty()) {
-    Logger::error("[SherpaSTTNode] " + problem);
-    usable = false;
-  }
-  if (graphExists && !isValidDecodingGraph(graphPath)) {
-    Logger::error("[SherpaSTTNode] Invalid decoding graph: " + graphPath);
-    usable = false;
-  }
-  if (tokensExist && !isValidTokensFile(tokensPath)) {
-    Logger::error("[SherpaSTTNode] Invalid tokens file: " + tokensPath);
-    usable = false;
-  }
-  if (!usable) {
-    logCreateRecognizerFailure();
-    return false;
-  }
 
   Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineRecognizer...");
   try {
@@ -123,6 +106,28 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   }
   Logger::info("[SherpaSTTNode] STT model loaded successfully");
   return true;
+}
+
+// A wrong engine build would misread the configuration record; a model
+// without its metadata, a bad graph or token table would crash or end the
+// process inside the engine. Each problem found is logged. Missing files are
+// left to the engine, whose create returns null for them.
+bool SherpaSTTNode::Internals::filesUsable(const std::string& modelPath, const std::string& tokensPath,
+                                           const std::string& graphPath) {
+  bool usable = engineVersionMatches("SherpaSTTNode");
+  if (const std::string problem = recognizerModelProblem(modelPath); !problem.empty()) {
+    Logger::error("[SherpaSTTNode] " + problem);
+    usable = false;
+  }
+  if (pathExists(graphPath) && !isValidDecodingGraph(graphPath)) {
+    Logger::error("[SherpaSTTNode] Invalid decoding graph: " + graphPath);
+    usable = false;
+  }
+  if (pathExists(tokensPath) && !isValidTokensFile(tokensPath)) {
+    Logger::error("[SherpaSTTNode] Invalid tokens file: " + tokensPath);
+    usable = false;
+  }
+  return usable;
 }
 
 bool SherpaSTTNode::Internals::createStream() {

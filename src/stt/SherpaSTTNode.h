@@ -14,8 +14,9 @@
 // the host owns the node and destroys it through the virtual destructor.
 //
 // Failures are log lines and false/empty results; no exception leaves the
-// node, except the standard file-system errors (other than a missing entry)
-// of the model-file existence tests.
+// node. A model path that cannot be examined counts as missing, and a
+// working directory that cannot be read gives relative fallback paths and a
+// warning (models/ModelPaths.h).
 //
 // Usage:
 //   SherpaSTTNode node;                       // loads the model files it finds
@@ -43,7 +44,11 @@ class SherpaSTTNode : public SingleBusAudioSinkNode {
   ~SherpaSTTNode() override;
 
   // Loads (or reloads) the recogniser; false when it could not be created.
-  // A reload first releases the current recogniser and stream.
+  // Files refused before the engine sees them (a wrong engine build, model
+  // metadata, decoding graph or token table the engine would not survive)
+  // fail the load and leave a loaded recogniser in place. Otherwise a reload
+  // first releases the current recogniser and stream, also when the engine
+  // then fails (a missing file among other causes).
   bool loadSherpaModel(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
 
   // Accepts mono formats; refuses rates outside 8000..192000 Hz.

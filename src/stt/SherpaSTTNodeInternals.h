@@ -54,6 +54,8 @@ class SherpaSTTNode::Internals {
   uint32_t streamSampleRate = 0;
 
  private:
+  // The checks made before the engine sees the files; logs each problem.
+  static bool filesUsable(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
   // Creates `stream` for `recognizer`; logs and returns false on failure.
   bool createStream();
   bool replaceStream(uint32_t newRate);

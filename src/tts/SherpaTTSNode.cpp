@@ -79,13 +79,14 @@ std::string readString(const QVAnyMap& params, const std::string& key, std::stri
   return {};
 }
 
-// Reads an optional boolean parameter (absent: false); strings convert by
-// the host's rule ("true" and "1" are true).
+// Reads an optional boolean parameter: absent or empty is false, scalars
+// convert by the host's rule ("true" and "1" are true). A map is refused: it
+// is a misplaced structure, not a flag, and would silently mean false.
 std::string readOptionalBool(const QVAnyMap& params, const std::string& key, bool& out) {
   out = false;
   if (!params.hasKey(key)) return {};
   const QVAny value = params.at(key);
-  if (!isScalar(value)) return wrongType(key, value, md::PARAM_TYPE_BOOLEAN);
+  if (value.asMap() != nullptr) return wrongType(key, value, md::PARAM_TYPE_BOOLEAN);
   out = QVAny::convert<bool>(value);
   return {};
 }

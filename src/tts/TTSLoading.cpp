@@ -19,7 +19,7 @@ std::string addressOf(const void* object) { return std::to_string(reinterpret_ca
 
 // An exception thrown inside the engine counts as a failed creation.
 const SherpaOnnxOfflineTts* createEngine(const SherpaOnnxOfflineTtsConfig& config) {
-  if (!engineVersionMatches()) return nullptr;
+  if (!engineVersionMatches("SherpaTTSNode")) return nullptr;
   try {
     return SherpaOnnxCreateOfflineTts(&config);
   } catch (...) {

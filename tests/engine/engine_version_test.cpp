@@ -10,7 +10,7 @@ using namespace quorvel::extensions::sherpa;
 TEST(RealEngine, ReportsTheVersionTheDeclarationsDescribe) {
   ASSERT_NE(SherpaOnnxGetVersionStr(), nullptr);
   EXPECT_EQ(std::string(SherpaOnnxGetVersionStr()), "1.13.4");
-  EXPECT_TRUE(engineVersionMatches());
+  EXPECT_TRUE(engineVersionMatches("SherpaTTSNode"));
 }
 
 TEST(RealEngine, CreateReturnsNullForMissingFiles) {

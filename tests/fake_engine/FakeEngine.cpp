@@ -20,6 +20,7 @@ struct State {
   SherpaOnnxOnlineRecognizerConfig recognizerConfig{};
   RecognizerPaths recognizerPaths;
   std::vector<std::string> texts;
+  std::vector<GenerationSettings> settings;
   std::vector<int32_t> rates;
   std::vector<float> samples;
   std::atomic<bool> generationHeld{false};
@@ -62,6 +63,7 @@ void reset() {
   s.recognizerConfig = {};
   s.recognizerPaths = {};
   s.texts.clear();
+  s.settings.clear();
   s.rates.clear();
   s.samples.clear();
   s.generationHeld.store(false);
@@ -89,6 +91,10 @@ std::vector<std::string> generatedTexts() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().texts;
 }
+std::vector<GenerationSettings> generationSettings() {
+  std::lock_guard<std::mutex> lock(state().mutex);
+  return state().settings;
+}
 std::vector<int32_t> acceptedSampleRates() {
   std::lock_guard<std::mutex> lock(state().mutex);
   return state().rates;
@@ -104,7 +110,7 @@ using namespace fake_engine;
 
 extern "C" {
 
-const char* SherpaOnnxGetVersionStr() { return "1.13.4"; }
+const char* SherpaOnnxGetVersionStr() { return state().knobs.version.c_str(); }
 const char* SherpaOnnxGetGitSha1() { return "fake"; }
 
 const SherpaOnnxOfflineTts* SherpaOnnxCreateOfflineTts(const SherpaOnnxOfflineTtsConfig* config) {
@@ -129,8 +135,8 @@ int32_t SherpaOnnxOfflineTtsSampleRate(const SherpaOnnxOfflineTts*) { return 160
 
 namespace {
 
-const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAudioCallbackWithArg callback,
-                                         void* arg) {
+const SherpaOnnxGeneratedAudio* generate(const char* text, int32_t sid, float speed,
+                                         SherpaOnnxGeneratedAudioCallbackWithArg callback, void* arg) {
   State& s = state();
   s.calls.generate++;
   int inFlight = ++s.calls.generateInFlight;
@@ -143,6 +149,7 @@ const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAu
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.texts.emplace_back(text != nullptr ? text : "");
+    s.settings.push_back({sid, speed});
   }
   if (s.knobs.onGenerate) s.knobs.onGenerate(text != nullptr ? text : "");
   while (s.generationHeld.load()) std::this_thread::sleep_for(std::chrono::microseconds(100));
@@ -178,14 +185,14 @@ const SherpaOnnxGeneratedAudio* generate(const char* text, SherpaOnnxGeneratedAu
 }  // namespace
 
 const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerate(const SherpaOnnxOfflineTts*, const char* text,
-                                                             int32_t, float) {
-  return generate(text, nullptr, nullptr);
+                                                             int32_t sid, float speed) {
+  return generate(text, sid, speed, nullptr, nullptr);
 }
 
 const SherpaOnnxGeneratedAudio* SherpaOnnxOfflineTtsGenerateWithCallbackWithArg(
-    const SherpaOnnxOfflineTts*, const char* text, int32_t, float, SherpaOnnxGeneratedAudioCallbackWithArg callback,
-    void* arg) {
-  return generate(text, callback, arg);
+    const SherpaOnnxOfflineTts*, const char* text, int32_t sid, float speed,
+    SherpaOnnxGeneratedAudioCallbackWithArg callback, void* arg) {
+  return generate(text, sid, speed, callback, arg);
 }
 
 void SherpaOnnxDestroyOfflineTtsGeneratedAudio(const SherpaOnnxGeneratedAudio* audio) {

@@ -19,6 +19,8 @@
 namespace fake_engine {
 
 struct Knobs {
+  // What SherpaOnnxGetVersionStr reports.
+  std::string version = "1.13.4";
   // Text-to-speech.
   bool createTtsFails = false;
   bool createTtsThrows = false;
@@ -91,6 +93,13 @@ struct RecognizerPaths {
 };
 RecognizerPaths lastRecognizerPaths();
 std::vector<std::string> generatedTexts();
+// The speaker id and speed of each generation, in order.
+struct GenerationSettings {
+  int32_t speakerId;
+  float speed;
+  bool operator==(const GenerationSettings&) const = default;
+};
+std::vector<GenerationSettings> generationSettings();
 std::vector<int32_t> acceptedSampleRates();
 // The samples handed to accept-waveform, in order, since reset().
 std::vector<float> acceptedSamples();

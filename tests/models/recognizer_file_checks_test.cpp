@@ -188,6 +188,10 @@ TEST(RecognizerMetadataRules, RefuseAMissingOrMalformedKeyNamingIt) {
   twice.emplace_back("T", "46");
   EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(twice.begin(), twice.end())),
             "metadata 'T' is given twice with different values");
+  auto emptyKey = model_files::recognizerMetadata();
+  emptyKey.insert(emptyKey.end(), {{"", "a"}, {"", "b"}});
+  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(emptyKey.begin(), emptyKey.end())),
+            "metadata '' is given twice with different values");
 }
 
 TEST_F(SttRecognizerFileChecks, ModelFileProblemsNameTheFile) {

@@ -81,6 +81,11 @@ TEST(VoiceMetadataRules, RefuseWhatEndsTheEngine) {
   Entries same = voiceMetadata();
   same.emplace_back("sample_rate", "16000");
   EXPECT_EQ(metadataProblem(same), "");
+  // A conflict under the empty key is one too, and must not hide a
+  // conflicting "comment" behind it.
+  Entries emptyKey = voiceMetadata();
+  emptyKey.insert(emptyKey.end(), {{"", ""}, {"", "English"}, {"comment", "not the voice's kind"}});
+  EXPECT_EQ(metadataProblem(emptyKey), "metadata '' is given twice with different values");
 }
 
 TEST(VoiceTokenRules, AcceptTablesTheEngineReads) {

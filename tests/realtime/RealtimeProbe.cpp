@@ -16,6 +16,27 @@
 #define QS_PROBE 1
 #endif
 
+#include <string>
+
+namespace realtime_probe {
+
+Counts& Counts::operator+=(const Counts& more) {
+  allocations += more.allocations;
+  frees += more.frees;
+  locks += more.locks;
+  blocking += more.blocking;
+  if (firstCall == nullptr) firstCall = more.firstCall;
+  return *this;
+}
+
+std::string describe(const Counts& c) {
+  return std::to_string(c.allocations) + " allocations, " + std::to_string(c.frees) + " frees, " +
+         std::to_string(c.locks) + " locks, " + std::to_string(c.blocking) + " blocking calls" +
+         (c.firstCall != nullptr ? std::string(" (first: ") + c.firstCall + ")" : "");
+}
+
+}  // namespace realtime_probe
+
 #if !QS_PROBE
 
 namespace realtime_probe {
@@ -58,12 +79,13 @@ namespace {
 thread_local bool tWatching = false;
 thread_local realtime_probe::Counts tCounts;
 
-enum class Kind { Allocation, Lock, Blocking };
+enum class Kind { Allocation, Free, Lock, Blocking };
 
 inline void note(Kind kind, const char* name) {
   if (!tWatching) return;
   switch (kind) {
     case Kind::Allocation: ++tCounts.allocations; break;
+    case Kind::Free: ++tCounts.frees; break;
     case Kind::Lock: ++tCounts.locks; break;
     case Kind::Blocking: ++tCounts.blocking; break;
   }
@@ -120,7 +142,10 @@ void* realloc(void* p, size_t size) {
   note(Kind::Allocation, "realloc");
   return __libc_realloc(p, size);
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p) {
+  if (p != nullptr) note(Kind::Free, "free");
+  __libc_free(p);
+}
 void* memalign(size_t alignment, size_t size) {
   note(Kind::Allocation, "memalign");
   return __libc_memalign(alignment, size);
@@ -338,15 +363,25 @@ void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noe
 void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
   return allocate(n, static_cast<std::size_t>(a));
 }
-void operator delete(void* p) noexcept { __libc_free(p); }
-void operator delete[](void* p) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { __libc_free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { __libc_free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { __libc_free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { __libc_free(p); }
+// operator delete, counted once (it does not go through free above).
+namespace {
+
+void release(void* p) {
+  if (p != nullptr) note(Kind::Free, "operator delete");
+  __libc_free(p);
+}
+
+}  // namespace
+
+void operator delete(void* p) noexcept { release(p); }
+void operator delete[](void* p) noexcept { release(p); }
+void operator delete(void* p, std::size_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
+void operator delete(void* p, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
 
 #endif

@@ -138,12 +138,12 @@ inline bool modelFilesBesideExecutable() {
          fs::exists(quorvel::extensions::sherpa::defaultSTTGraphPath());
 }
 
-// Runs the current test in a copy of this program inside `dir`, where no
-// "files" folder lies beside it. True when the copy ran exactly that one
-// test and it passed; the copy's output is passed on.
-inline bool runCurrentTestFromCopy(const fs::path& dir) {
+// Runs the current test in a copy of this program, named `name`, inside
+// `dir`, where no "files" folder lies beside it. True when the copy ran
+// exactly that one test and it passed; the copy's output is passed on.
+inline bool runCurrentTestFromCopy(const fs::path& dir, const std::string& name = "stt_test_copy") {
   const fs::path exe = fs::read_symlink("/proc/self/exe");
-  const fs::path copy = dir / "stt_test_copy";
+  const fs::path copy = dir / name;
   fs::copy_file(exe, copy, fs::copy_options::overwrite_existing);
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string filter = std::string(info->test_suite_name()) + "." + info->name();

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
+
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
@@ -261,11 +264,39 @@ TEST_F(SttNodeLifecycle, AnInvalidGraphOrTokenTableFailsTheLoadWithoutCallingThe
     const int createdBefore = fake_engine::calls().createRecognizer.load();
     LogCapture log;
     EXPECT_FALSE(internals.loadSherpaModel(files.model, c.tokens, c.graph));
-    Lines expected = {P + "loadSherpaModel called with path: " + files.model, P + "Loading STT model from: " + files.model};
+    Lines expected = {P + "loadSherpaModel called with path: " + files.model};
     expected.insert(expected.end(), c.errors.begin(), c.errors.end());
     expected.insert(expected.end(), failure.begin(), failure.end());
     EXPECT_EQ(log.lines(), expected);
     EXPECT_EQ(fake_engine::calls().createRecognizer.load(), createdBefore);
     EXPECT_EQ(internals.recognizer, nullptr);
   }
+}
+
+TEST_F(SttNodeLifecycle, AReloadWithRefusedFilesKeepsTheLoadedRecognizerDecoding) {
+  const auto files = stt_test::writeRecognizerFiles(dir.path());
+  const std::string badGraph = (dir.path() / "bad" / "HLG.fst").string();
+  stt_test::writeText(badGraph, "not a graph");
+  SherpaSTTNode::Internals internals(16000);
+  ASSERT_TRUE(internals.loadSherpaModel(files.model, files.tokens, files.graph));
+  const auto* recognizer = internals.recognizer;
+  const auto* stream = internals.stream;
+  const int destroyedBefore = fake_engine::calls().destroyRecognizer.load();
+  const int createdBefore = fake_engine::calls().createRecognizer.load();
+  LogCapture log;
+  EXPECT_FALSE(internals.loadSherpaModel(files.model, files.tokens, badGraph));
+  EXPECT_EQ(log.lines(), (Lines{P + "loadSherpaModel called with path: " + files.model,
+                                P + "Invalid decoding graph: " + badGraph, P + "Sherpa failed to create recognizer",
+                                P + "Check that the model files exist and are valid"}));
+  EXPECT_EQ(internals.recognizer, recognizer);
+  EXPECT_EQ(internals.stream, stream);
+  EXPECT_EQ(fake_engine::calls().destroyRecognizer.load(), destroyedBefore);
+  EXPECT_EQ(fake_engine::calls().createRecognizer.load(), createdBefore);
+  // The kept model still decodes.
+  std::vector<float> samples(1600, 0.1f);
+  float* channel = samples.data();
+  AudioBuffer<float> buffer(1, 1600, false, 16000, &channel);
+  AudioBus bus(&buffer);
+  ASSERT_TRUE(internals.consume(bus));
+  EXPECT_EQ(internals.processAudio(), "hello world");
 }

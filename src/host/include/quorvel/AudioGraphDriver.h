@@ -19,7 +19,7 @@ namespace quorvel {
 
 class AudioGraphDriver {
  public:
-  AudioGraphDriver(AudioNode& node, int sampleRate, unsigned channels, unsigned blockFrames);
+  AudioGraphDriver(AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames);
 
   // Sends the format to the node; false when the node refuses it.
   bool configure();
@@ -37,7 +37,7 @@ class AudioGraphDriver {
   unsigned blockFrames() const { return blockFrames_; }
 
  private:
-  AudioNode& node_;
+  AudioSourceNode& node_;
   int sampleRate_;
   unsigned channels_;
   unsigned blockFrames_;

@@ -2,11 +2,14 @@
 //
 // Node carries a type name (nodes set it to their class name) and is what
 // factories hand out; the graph owns nodes and destroys them through the
-// virtual destructor. AudioNode adds the block interface: the graph settles
-// the bus formats on its configuration thread (setBusFormats), then its
-// audio thread calls produce (sources) or consume (sinks) once per block.
-// The single-bus forms forward the list calls to the first bus/format and
-// return false when the list has none.
+// virtual destructor. AudioNode adds the format interface: the graph settles
+// the bus formats on its configuration thread (setBusFormats). Its audio
+// thread then calls produce on sources, consume on sinks, once per block;
+// each base declares only its own, so a source's and a sink's virtual slots
+// run in the same order (destructor, the QuorvelObject three,
+// getDisplayName, setBusFormats, the list form, then the single-bus
+// setBusFormat and bus form). The single-bus forms forward the list calls
+// to the first bus/format and return false when the list has none.
 #pragma once
 
 #include <string>
@@ -32,12 +35,17 @@ class AudioNode : public Node {
   // The type name, or "AudioNode" while none is set.
   virtual std::string getDisplayName();
   virtual bool setBusFormats(AudioBusFormatList& formats);
-  virtual bool produce(AudioBusList& buses);
-  virtual bool consume(AudioBusList& buses);
 };
 
-class AudioSourceNode : public AudioNode {};
-class AudioSinkNode : public AudioNode {};
+class AudioSourceNode : public AudioNode {
+ public:
+  virtual bool produce(AudioBusList& buses);
+};
+
+class AudioSinkNode : public AudioNode {
+ public:
+  virtual bool consume(AudioBusList& buses);
+};
 
 class SingleBusAudioSourceNode : public AudioSourceNode {
  public:
@@ -45,7 +53,6 @@ class SingleBusAudioSourceNode : public AudioSourceNode {
   bool produce(AudioBusList& buses) override;
   virtual bool setBusFormat(AudioBusFormat& format);
   virtual bool produce(AudioBus& bus);
-  using AudioSourceNode::consume;
 };
 
 class SingleBusAudioSinkNode : public AudioSinkNode {
@@ -54,7 +61,6 @@ class SingleBusAudioSinkNode : public AudioSinkNode {
   bool consume(AudioBusList& buses) override;
   virtual bool setBusFormat(AudioBusFormat& format);
   virtual bool consume(AudioBus& bus);
-  using AudioSinkNode::produce;
 };
 
 }  // namespace quorvel

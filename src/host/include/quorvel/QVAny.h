@@ -2,7 +2,9 @@
 //
 // QVAny holds nothing, a bool, a 64-bit integer, a double, a string or a
 // nested QVAnyMap. QVAnyMap maps strings to QVAny and iterates in ascending
-// key order. Both are plain values: copies are deep, nothing is shared.
+// key order. Both are plain values: copies are deep, nothing is shared. An
+// empty map holds no storage: making, copying and destroying one, or a QVAny
+// holding one, allocates and frees nothing.
 // Configuration maps, action parameters and results, event payloads and all
 // metadata are carried in them.
 //
