@@ -28,7 +28,8 @@ TEST(TTSGenerationSettings, EveryGenerationAsksForSpeakerZeroAtNormalSpeed) {
   const auto append = [&](const char* token) {
     ASSERT_TRUE(node.callAction("appendStreamingText", QVAnyMap{{"token", QVAny(token)}}).isOk());
   };
-  append("This first sentence is long enough to be cut at once. Then");  // nothing plays yet
+  for (int i = 0; i < 4; ++i) node.produce(bus);                        // "Asked." plays out
+  append("This first sentence is long enough to be cut at once. Then");  // nothing plays now
   node.produce(bus);                                                    // the piece plays
   append(" the second sentence waits until the first one has played out.");
   for (int i = 0; i < 20; ++i) node.produce(bus);
