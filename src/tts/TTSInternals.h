@@ -133,6 +133,9 @@ class SherpaTTSNode::Internals {
   bool prepareAhead = false;
   std::string streamingBuffer;
   bool finalRequested = false;  // a final token's flush waits for a free queue slot
+  // Whether the buffer holds text or a flush waits, readable without the
+  // lock: the end of playback tries the engine only when there is work.
+  std::atomic<bool> streamingTextHeld{false};
   std::mutex streamingMutex;
   // True while the next synthesis starts a new utterance (latency line).
   // Written by control and audio threads, hence atomic.
@@ -197,6 +200,8 @@ class SherpaTTSNode::Internals {
   // under way; false when something stopped it (asked again later).
   bool releaseUnnamedItems();
   void dropQueuedBefore(uint64_t sequence);
+  // With streamingMutex held, after the buffer or finalRequested changed.
+  void noteStreamingText() { streamingTextHeld.store(!streamingBuffer.empty() || finalRequested); }
   std::unique_ptr<AudioGraphResampler> makeResampler();
   bool resamplerCallback(AudioBusList& inBuses, AudioBusList& outBuses);
 };

@@ -32,6 +32,7 @@ void SherpaTTSNode::Internals::appendStreamingText(const std::string& token, boo
     std::lock_guard<std::mutex> streaming(streamingMutex);
     streamingBuffer += token;
     if (isFinal) finalRequested = true;
+    noteStreamingText();
     // While speech plays the token just waits: the end of playback takes
     // the next piece, unless it may be prepared ahead now.
     if (!finalRequested && ((isAudioPlaying() && !mayPrepareAhead()) || findSplitPoint(streamingBuffer) == 0))
@@ -69,6 +70,7 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
         piece = takePiece(streamingBuffer);
         prepared = true;
       }
+      noteStreamingText();
     }
     if (piece.empty()) return;
     if (afterFinished) Logger::debug("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + piece);
@@ -81,6 +83,7 @@ void SherpaTTSNode::Internals::clearStreamingBuffer() {
   std::lock_guard<std::mutex> streaming(streamingMutex);
   streamingBuffer.clear();
   finalRequested = false;
+  noteStreamingText();
   firstSynthesis.store(true);
 }
 
@@ -94,6 +97,7 @@ void SherpaTTSNode::Internals::stop() {
     std::lock_guard<std::mutex> streaming(streamingMutex);
     streamingBuffer.clear();
     finalRequested = false;
+    noteStreamingText();
   }
   firstSynthesis.store(true);
 }
@@ -101,7 +105,9 @@ void SherpaTTSNode::Internals::stop() {
 void SherpaTTSNode::Internals::synthesizeBufferedText() {
   // Never wait on the audio thread: with the engine busy (a control-thread
   // synthesis or load) the text stays in the buffer and the render step
-  // retries once nothing plays (retryBufferedSynthesis).
+  // retries once nothing plays (retryBufferedSynthesis). With nothing held
+  // the engine is not even tried.
+  if (!streamingTextHeld.load()) return;
   EngineHold hold(engine, EngineHold::kTry);
   if (!hold.held()) {
     bufferedSynthesisPending.store(true);
