@@ -67,7 +67,10 @@ void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& pay
   endProgress();
   std::string text;
   if (const quorvel::QVAnyMap* map = payload.asMap(); map != nullptr && map->hasKey("text")) {
-    text = " \"" + quorvel::QVAny::convert<std::string>(map->at("text")) + "\"";
+    // One event per line: line breaks inside the text are shown escaped.
+    text = " \"";
+    for (char c : quorvel::QVAny::convert<std::string>(map->at("text"))) text += c == '\n' ? std::string("\\n") : std::string(1, c);
+    text += "\"";
   }
   std::fprintf(stderr, "[%7.3f s audio | %7.3f s wall] %s%s\n", audioSeconds, wallSeconds, name.c_str(), text.c_str());
 }
