@@ -1,6 +1,7 @@
 #include "GeneratedAudioItem.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 namespace quorvel::extensions::sherpa {
@@ -38,13 +39,13 @@ int32_t GeneratedAudioItem::readInto(float* destination, uint32_t frameCount, bo
   if (k < 0) k = 0;
   for (int32_t done = 0; done < k;) {
     const int32_t at = position + done;
-    const float* source = chunks_[static_cast<size_t>(at / kChunkSamples)] + at % kChunkSamples;
+    const float* __restrict source = chunks_[static_cast<size_t>(at / kChunkSamples)] + at % kChunkSamples;
     const int32_t count = std::min(k - done, kChunkSamples - at % kChunkSamples);
-    float* out = destination + done;
+    float* __restrict out = destination + done;
     if (mix) {
       for (int32_t i = 0; i < count; ++i) out[i] += source[i];
     } else {
-      for (int32_t i = 0; i < count; ++i) out[i] = source[i];
+      std::memcpy(out, source, sizeof(float) * static_cast<size_t>(count));
     }
     done += count;
   }

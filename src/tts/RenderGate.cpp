@@ -13,7 +13,9 @@ RenderGate::ProduceScope::ProduceScope(RenderGate& gate) noexcept : gate_(gate) 
 
 RenderGate::ProduceScope::~ProduceScope() {
   gate_.leaving_.fetch_add(1);
-  if (owner_) gate_.producer_.store(std::thread::id{});
+  // Only a thread compares producer_ with its own id, and it sees its own
+  // stores in order: no fence is needed here.
+  if (owner_) gate_.producer_.store(std::thread::id{}, std::memory_order_release);
   // An Exclusion raises exclusions_ before it looks at inFlight_, so one of
   // the two sides always sees the other: no wake-up is lost, and none is
   // made (no system call) while nobody waits.

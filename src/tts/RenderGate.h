@@ -81,7 +81,7 @@ class RenderGate {
   // its block. Requests made elsewhere wait for the next produce call.
   void requestAtEndOfProduce(Request request) noexcept { requests_.fetch_or(request); }
   // Takes the pending requests (produce, after rendering).
-  unsigned takeRequests() noexcept { return requests_.exchange(0); }
+  unsigned takeRequests() noexcept { return requests_.load() == 0 ? 0 : requests_.exchange(0); }
   // Puts back requests that could not be carried out yet.
   void keepRequests(unsigned requests) noexcept { requests_.fetch_or(requests); }
 

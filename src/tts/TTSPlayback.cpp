@@ -30,10 +30,29 @@ bool SherpaTTSNode::Internals::produce(AudioBus& bus) {
 }
 
 bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
-  bus.clear();
   AudioBuffer<float>* buffer = bus.getBuffer();
-  if (buffer == nullptr || buffer->getNumberOfChannels() == 0) return true;
+  if (buffer == nullptr || buffer->getNumberOfChannels() == 0) {
+    bus.clear();
+    return true;
+  }
   RenderGate::RenderPass pass(gate);
+  // The block comes out as if cleared first and then written: the first
+  // segment written copies, what follows it adds, and whatever no segment
+  // reached is zeroed. (Copying instead of clearing and adding spares the
+  // steady block a pass over its samples.)
+  const uint32_t frames = buffer->getNumberOfFrames();
+  bool blockWritten = false;  // every channel holds this block's audio
+  auto zeroFrom = [&](uint32_t first) {
+    if (first >= frames) return;
+    for (unsigned c = 0; c < buffer->getNumberOfChannels(); ++c)
+      std::memset(buffer->getWritePointer(c) + first, 0, sizeof(float) * (frames - first));
+  };
+  auto write = [&](GeneratedAudioItem* item) {
+    const uint32_t k = renderItemToBuffer(item, *buffer, blockWritten);
+    if (!blockWritten) zeroFrom(k);
+    blockWritten = true;
+    return k;
+  };
 
   GeneratedAudioItem* current = currentItem.load();
   if (current != nullptr && current->complete.load()) {
@@ -47,7 +66,9 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   }
 
   auto fadeOut = [&](GeneratedAudioItem* item) {
-    const uint32_t k = renderItemToBuffer(item, *buffer, false);
+    // Always the first write of a block: "stop" or a cut-in leaves no
+    // segment playing before it.
+    const uint32_t k = write(item);
     for (unsigned c = 0; c < buffer->getNumberOfChannels(); ++c) {
       float* channel = buffer->getWritePointer(c);
       applyGainRamp(channel, channel, 1.0f, 0.0f, k, 1);
@@ -86,7 +107,8 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
       current = piece;
     }
   }
-  if (current != nullptr) renderItemToBuffer(current, *buffer, true);
+  if (current != nullptr) write(current);
+  if (!blockWritten) zeroFrom(0);
   return true;
 }
 
