@@ -61,9 +61,16 @@ int streamInRealTime(Speaker& speaker, DevicePlayer* player, const std::vector<s
     return true;
   };
   auto playing = [&] { return speaker.startedCount() > 0 && !speaker.idleAfterSpeech(); };
+  // Idle for good: a prepared piece is announced in the very block in which
+  // the one before it ends, so a moment between the two is not the end.
   auto waitUntilIdle = [&] {
-    while (playing() && speaker.audioSeconds() < kMaxSeconds) {
+    for (auto quietSince = Clock::now(); speaker.audioSeconds() < kMaxSeconds;) {
       if (!service()) return false;
+      if (playing()) {
+        quietSince = Clock::now();
+      } else if (Clock::now() - quietSince > std::chrono::milliseconds(100)) {
+        return true;
+      }
     }
     return true;
   };

@@ -285,8 +285,13 @@ void measureStreamedAnswer(const VoiceFiles& voice, int tokensPerSecond, bool pr
     const bool finalWhilePlaying = finished.load() == 0;
     node.appendStreamingText("", true);
     const auto t0 = Clock::now();
-    while ((finished.load() == 0 || finished.load() != started.load()) && msSince(t0, Clock::now()) < 120000)
+    // A prepared piece is announced only when it starts: done when the
+    // counts agree and stay so for a while.
+    for (int quiet = 0; quiet < 40 && msSince(t0, Clock::now()) < 120000;) {
+      const bool settled = finished.load() > 0 && finished.load() == started.load();
+      quiet = settled ? quiet + 1 : 0;
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     const std::string k = "sooner/stream/" + std::to_string(tokensPerSecond) + (prepareAhead ? "/ahead" : "/default");
     put(k + "/worst_us", renderer.worstProduceMicros());
     put(k + "/idle_blocks", static_cast<double>(renderer.idleBlocksBetweenPieces()));

@@ -180,10 +180,16 @@ TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   }
   finishedAtFinalToken.store(trace.count("finished"));
   node.callAction("appendStreamingText", QVAnyMap{{"token", QVAny("")}, {"isFinal", QVAny(true)}});
-  ASSERT_TRUE(trace.waitFor(
-      [&] { return trace.count("finished") > 0 && trace.count("finished") == trace.count("synthesisStarted"); },
-      150s));
-  audio.waitBlocks(20);
+  // Done when every announced piece has finished and nothing new comes for a
+  // while: a prepared piece is announced only when it starts, in the block
+  // in which the one before it ends.
+  const auto done = [&] {
+    const int finished = trace.count("finished");
+    if (finished == 0 || finished != trace.count("synthesisStarted")) return false;
+    audio.waitBlocks(30);
+    return trace.count("finished") == finished && trace.count("synthesisStarted") == finished;
+  };
+  ASSERT_TRUE(trace.waitFor(done, 150s));
   audio.stop();
 
   EXPECT_EQ(finishedAtFinalToken.load(), 0) << "the final token should arrive while the first piece plays";
