@@ -38,6 +38,22 @@ DirectVoice::DirectVoice(std::string modelPath, std::string tokensPath, std::str
   }
 }
 
+const std::vector<std::string>& benchSentences() {
+  static const std::vector<std::string> sentences = {
+      "The morning train left the station on time and carried people home.",
+      "Many quiet people walked towards the old city before the evening came.",
+      "A small boat crossed the river while the sun was going down slowly.",
+      "They would work until late in the evening and then take the bus home.",
+      "The garden behind the house was full of flowers and tall green trees.",
+      "Children played in the park while their parents talked on the benches.",
+      "The old library opened its doors early for the students every morning.",
+      "Rain fell softly on the roofs of the village through the whole night.",
+      "A tall man in a grey coat waited patiently at the corner of the street.",
+      "The last light of the day faded behind the hills and the town was quiet.",
+  };
+  return sentences;
+}
+
 VoiceFiles costlyVoice() {
   using namespace quorvel::extensions::sherpa;
   VoiceFiles voice{defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en"), false};

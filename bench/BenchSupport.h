@@ -65,6 +65,9 @@ std::string testdataDir();
 // VmRSS of this process in KiB.
 long residentKiB();
 
+// Ten sentences of 50 bytes or more, for texts and streamed trials.
+const std::vector<std::string>& benchSentences();
+
 // A text of `words` words built from a fixed word list.
 std::string wordsText(int words);
 // About 90 s of speech worth of text for the long playing item.

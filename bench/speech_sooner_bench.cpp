@@ -26,6 +26,7 @@
 
 #include "BenchSupport.h"
 #include "models/ModelPaths.h"
+#include "support/StreamedAnswer.h"
 #include "tts/SherpaTTSNode.h"
 #include "tts/TTSInternals.h"
 
@@ -41,24 +42,12 @@ constexpr int kRate = 48000;
 constexpr unsigned kFrames = 480;
 constexpr float kThreshold = 1e-3f;
 
-const char* kSentences[] = {
-    "The morning train left the station on time and carried people home.",
-    "Many quiet people walked towards the old city before the evening came.",
-    "A small boat crossed the river while the sun was going down slowly.",
-    "They would work until late in the evening and then take the bus home.",
-    "The garden behind the house was full of flowers and tall green trees.",
-    "Children played in the park while their parents talked on the benches.",
-    "The old library opened its doors early for the students every morning.",
-    "Rain fell softly on the roofs of the village through the whole night.",
-    "A tall man in a grey coat waited patiently at the corner of the street.",
-    "The last light of the day faded behind the hills and the town was quiet.",
-};
 
 std::string sentences(int n) {
   std::string text;
   for (int i = 0; i < n; ++i) {
     if (i > 0) text += ' ';
-    text += kSentences[i % 10];
+    text += benchSentences()[static_cast<size_t>(i) % benchSentences().size()];
   }
   return text;
 }
@@ -224,40 +213,6 @@ void measureFirstAudio(const VoiceFiles& voice) {
   }
 }
 
-const char* const kAnswer =
-    "Thank you for asking about the old lighthouse on the northern cape that the fishermen of the village "
-    "below it built with their own hands more than a hundred and fifty years ago. "
-    "It stands on a rock of dark granite. The tower is thirty metres high, and its lamp could be seen far out "
-    "at sea on a clear night. "
-    "For many years a keeper lived there with his family; he climbed the stairs every evening, trimmed the "
-    "wick and wound the heavy clock that turned the lens. "
-    "In winter the storms were fierce! Waves broke over the rocks, and the spray reached the gallery at the "
-    "top. "
-    "Supplies came by boat once a month, weather permitting: bread, oil, letters and news from the town. "
-    "Today the light works by itself, and the keeper's house is a small museum with photographs, old maps, "
-    "the logbooks of every keeper and a model of the great lens. "
-    "You can visit it from May to September, every day except Monday. "
-    "Would you like to know how to get there?";
-
-std::vector<std::string> tokensOf(const std::string& text) {
-  std::vector<std::string> tokens;
-  std::string word;
-  for (char c : text) {
-    const bool punctuation = std::strchr(".,;:!?", c) != nullptr;
-    if ((c == ' ' || punctuation) && !word.empty()) {
-      tokens.push_back(word);
-      word.clear();
-    }
-    if (punctuation) {
-      tokens.push_back(std::string(1, c));
-    } else {
-      word += c;
-    }
-  }
-  if (!word.empty()) tokens.push_back(word);
-  return tokens;
-}
-
 void measureStreamedAnswer(const VoiceFiles& voice, int tokensPerSecond, bool prepareAhead) {
   constexpr int kSpeedup = 4;
   std::atomic<int> onAudioThread{0};
@@ -276,7 +231,7 @@ void measureStreamedAnswer(const VoiceFiles& voice, int tokensPerSecond, bool pr
     Renderer renderer(node, kSpeedup);
     const long firstBlock = renderer.blocks();
     long sent = 0;
-    for (const std::string& token : tokensOf(kAnswer)) {
+    for (const std::string& token : streamed_answer::tokensOf(streamed_answer::kAnswer)) {
       while (renderer.blocks() < firstBlock + sent * 100 / tokensPerSecond)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       node.appendStreamingText(token, false);

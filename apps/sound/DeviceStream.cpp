@@ -22,14 +22,14 @@ std::string DeviceStream::refusal(int code) const {
 bool DeviceStream::open(const DeviceInfo& device, const StreamFormat& format, std::string& error) {
   device_ = device;
   format_ = format;
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(format.sampleRate), static_cast<uint8_t>(format.channels)};
-  if (format.channels == 0 || format.channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&spec) == 0) {
+  pa_sample_spec sampleFormat{PA_SAMPLE_FLOAT32NE, static_cast<uint32_t>(format.sampleRate), static_cast<uint8_t>(format.channels)};
+  if (format.channels == 0 || format.channels > PA_CHANNELS_MAX || pa_sample_spec_valid(&sampleFormat) == 0) {
     error = refusal(PA_ERR_NOTSUPPORTED);
     return false;
   }
   MainLoopLock lock(server_.mainLoop());
   const char* role = device.direction == Direction::Output ? "speech" : "speech input";
-  stream_ = pa_stream_new(server_.context(), role, &spec, nullptr);
+  stream_ = pa_stream_new(server_.context(), role, &sampleFormat, nullptr);
   if (stream_ == nullptr) {
     error = refusal(pa_context_errno(server_.context()));
     return false;

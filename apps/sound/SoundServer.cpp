@@ -25,13 +25,13 @@ struct DeviceQuery {
   std::string defaultName;
 };
 
-void addDevice(DeviceQuery& query, const char* name, const char* description, const pa_sample_spec& spec) {
+void addDevice(DeviceQuery& query, const char* name, const char* description, const pa_sample_spec& sampleFormat) {
   DeviceInfo device;
   device.direction = query.direction;
   device.name = name != nullptr ? name : "";
   device.description = description != nullptr ? description : "";
-  device.sampleRate = static_cast<int>(spec.rate);
-  device.channels = spec.channels;
+  device.sampleRate = static_cast<int>(sampleFormat.rate);
+  device.channels = sampleFormat.channels;
   device.isDefault = !query.defaultName.empty() && device.name == query.defaultName;
   query.devices->push_back(device);
 }
