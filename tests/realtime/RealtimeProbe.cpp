@@ -5,6 +5,8 @@
 // looked up before main and again on demand for calls made earlier.
 #include "RealtimeProbe.h"
 
+#include "support/AllocationCounter.h"
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QS_PROBE 0
 #elif defined(__has_feature)
@@ -333,55 +335,16 @@ int select(int n, fd_set* r, fd_set* w, fd_set* e, struct timeval* timeout) {
 
 }  // extern "C"
 
-// operator new, counted once (it does not go through malloc above).
+// operator new and delete, counted once (they do not go through malloc and
+// free above).
 namespace {
 
-void* allocate(std::size_t size, std::size_t alignment) {
-  note(Kind::Allocation, "operator new");
-  if (size == 0) size = 1;
-  if (alignment <= alignof(std::max_align_t)) return __libc_malloc(size);
-  return __libc_memalign(alignment, size);
+void noteOperator(bool allocation) {
+  note(allocation ? Kind::Allocation : Kind::Free, allocation ? "operator new" : "operator delete");
 }
 
-void* allocateOrThrow(std::size_t size, std::size_t alignment) {
-  void* p = allocate(size, alignment);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
+[[maybe_unused]] const bool kObservingOperators = (test_kit::allocation_counter::observe(noteOperator), true);
 
 }  // namespace
-
-void* operator new(std::size_t n) { return allocateOrThrow(n, 0); }
-void* operator new[](std::size_t n) { return allocateOrThrow(n, 0); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n, 0); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n, 0); }
-void* operator new(std::size_t n, std::align_val_t a) { return allocateOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return allocateOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return allocate(n, static_cast<std::size_t>(a));
-}
-// operator delete, counted once (it does not go through free above).
-namespace {
-
-void release(void* p) {
-  if (p != nullptr) note(Kind::Free, "operator delete");
-  __libc_free(p);
-}
-
-}  // namespace
-
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { release(p); }
-void operator delete(void* p, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { release(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { release(p); }
 
 #endif

@@ -4,116 +4,39 @@
 //  - a synthesis that runs out of memory at any allocation never leaves a
 //    pointer naming a released item.
 // The sanitizers bring their own operator new, so there these tests skip.
-#include <cstdlib>
-#include <new>
-
 #include "TTSTestSupport.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define QS_COUNTING_NEW 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define QS_COUNTING_NEW 0
-#endif
-#endif
-#ifndef QS_COUNTING_NEW
-#define QS_COUNTING_NEW 1
-#endif
-
-namespace {
-
-// Per thread, so that only the thread under test is watched.
-thread_local bool tCounting = false;
-thread_local long tAllocations = 0;
-thread_local long tFailAfter = -1;  // allocations left before one fails; -1: none fails
-thread_local bool tFailed = false;
-
-}  // namespace
-
-#if QS_COUNTING_NEW
-
-namespace {
-
-// Returns nullptr for an injected failure.
-void* allocate(std::size_t size, std::size_t alignment) {
-  if (tCounting) ++tAllocations;
-  if (tFailAfter == 0) {
-    tFailAfter = -1;
-    tFailed = true;
-    return nullptr;
-  }
-  if (tFailAfter > 0) --tFailAfter;
-  if (size == 0) size = 1;
-  if (alignment <= alignof(std::max_align_t)) return std::malloc(size);
-  return std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
-}
-
-void* allocateOrThrow(std::size_t size, std::size_t alignment) {
-  void* p = allocate(size, alignment);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-
-}  // namespace
-
-void* operator new(std::size_t n) { return allocateOrThrow(n, 0); }
-void* operator new[](std::size_t n) { return allocateOrThrow(n, 0); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return allocate(n, 0); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return allocate(n, 0); }
-void* operator new(std::size_t n, std::align_val_t a) { return allocateOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new[](std::size_t n, std::align_val_t a) { return allocateOrThrow(n, static_cast<std::size_t>(a)); }
-void* operator new(std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return allocate(n, static_cast<std::size_t>(a));
-}
-void* operator new[](std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept {
-  return allocate(n, static_cast<std::size_t>(a));
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept { std::free(p); }
-
-#endif
+#include "support/AllocationCounter.h"
 
 using namespace tts_test;
 using quorvel::AudioBusFormat;
+namespace allocation_counter = test_kit::allocation_counter;
 
 namespace {
 
 class TTSAllocation : public TTSFixture {
  protected:
   void SetUp() override {
-    if (!QS_COUNTING_NEW) GTEST_SKIP() << "operator new belongs to the sanitizer in this build";
+    if (!allocation_counter::available()) GTEST_SKIP() << "operator new belongs to the sanitizer in this build";
     TTSFixture::SetUp();
   }
 
   // Allocations made by `blocks` produce calls on this thread.
   static long allocationsOver(SherpaTTSNode& node, Block& block, int blocks) {
-    tAllocations = 0;
-    tCounting = true;
+    allocation_counter::start();
     for (int i = 0; i < blocks; ++i) node.produce(block.bus());
-    tCounting = false;
-    return tAllocations;
+    return allocation_counter::stop().allocations;
   }
 };
 
 }  // namespace
 
 TEST_F(TTSAllocation, TheCounterSeesAllocations) {
-  tAllocations = 0;
-  tCounting = true;
-  auto* p = new int(3);
-  tCounting = false;
+  allocation_counter::start();
+  int* volatile p = new int(3);  // volatile: the pair may not be optimised away
   delete p;
-  EXPECT_EQ(tAllocations, 1);
+  const auto counts = allocation_counter::stop();
+  EXPECT_EQ(counts.allocations, 1);
+  EXPECT_EQ(counts.frees, 1);
 }
 
 TEST_F(TTSAllocation, SteadyPlaybackAllocatesNothing) {
@@ -147,15 +70,14 @@ TEST_F(TTSAllocation, ASynthesisOutOfMemoryNeverLeavesADanglingPointer) {
     node->synthesize("Playing.");
     node->produce(block.bus());
     node->synthesize("Published.");
-    tFailed = false;
-    tFailAfter = k;
+    allocation_counter::failAfter(k);
     try {
       node->synthesize("Out of memory.");
     } catch (const std::bad_alloc&) {
       // A failure while logging or emitting leaves the call; the state must hold.
     }
-    tFailAfter = -1;
-    failedSomewhere = tFailed;
+    failedSomewhere = allocation_counter::failed();
+    allocation_counter::failAfter(-1);
     const Internals& s = in(*node);
     auto owned = [&](const GeneratedAudioItem* p) {
       if (p == nullptr) return true;
