@@ -118,7 +118,7 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
       return false;
     }
   }
-  driver_ = std::make_unique<quorvel::AudioGraphDriver>(*node_, options_.rate, options_.channels, options_.block);
+  driver_ = std::make_unique<AudioGraphDriver>(*node_, options_.rate, options_.channels, options_.block);
   if (!driver_->configure()) {
     error = "the node refused the format " + std::to_string(options_.rate) + " Hz, " +
             std::to_string(options_.channels) + " channels";

@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
-#include <quorvel/AudioGraphDriver.h>
 #include <quorvel/Node.h>
 
+#include "AudioGraphDriver.h"
 #include "EventQueue.h"
 #include "HostSession.h"
 #include "WavFile.h"
@@ -81,7 +81,7 @@ class Speaker {
   HostSession& session_;
   RenderOptions options_;
   std::unique_ptr<quorvel::AudioSourceNode> node_;
-  std::unique_ptr<quorvel::AudioGraphDriver> driver_;
+  std::unique_ptr<AudioGraphDriver> driver_;
   Audio audio_;
   std::atomic<uint64_t> framesRendered_{0};
   std::atomic<int> started_{0};

@@ -1,5 +1,7 @@
 #include "SherpaNodeFactory.h"
 
+#include <functional>
+
 #include <quorvel/Metadata.h>
 
 #include "tts/SherpaTTSNode.h"
@@ -7,7 +9,9 @@
 namespace quorvel::extensions::sherpa {
 
 SherpaNodeFactory::SherpaNodeFactory() {
-  Creator creator = [](const QVAnyMap& config) -> Node* { return new SherpaTTSNode(config); };
+  std::function<Node*(const QVAnyMap&)> creator = [](const QVAnyMap& config) -> Node* {
+    return new SherpaTTSNode(config);
+  };
   NodeTypeInfo info{"Sherpa",
                     "TTS",
                     "Sherpa Text-to-Speech",

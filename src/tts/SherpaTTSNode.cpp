@@ -5,6 +5,7 @@
 #include <quorvel/Logger.h>
 #include <quorvel/Metadata.h>
 
+#include "ParameterShape.h"
 #include "TTSInternals.h"
 
 namespace quorvel::extensions::sherpa {
@@ -63,10 +64,10 @@ QVAnyMap synthesisStartedMetadata() {
 
 // A map or an empty value where a scalar is expected would convert to ""
 // or false without a word; scalars convert (a number is spoken as digits).
-bool isScalar(const QVAny& value) { return !value.isEmpty() && value.asMap() == nullptr; }
+bool isScalar(const QVAny& value) { return shapeOf(value) == ParameterShape::Scalar; }
 
 std::string wrongType(const std::string& key, const QVAny& value, const std::string& expected) {
-  return "Wrong type for parameter: " + key + " (" + typeName(value.type()) + ", expected " + expected + ")";
+  return "Wrong type for parameter: " + key + " (" + shapeName(shapeOf(value)) + ", expected " + expected + ")";
 }
 
 // Reads a required string parameter; returns why it cannot be read, or ""
@@ -86,7 +87,7 @@ std::string readOptionalBool(const QVAnyMap& params, const std::string& key, boo
   out = false;
   if (!params.hasKey(key)) return {};
   const QVAny value = params.at(key);
-  if (value.asMap() != nullptr) return wrongType(key, value, md::PARAM_TYPE_BOOLEAN);
+  if (shapeOf(value) == ParameterShape::Map) return wrongType(key, value, md::PARAM_TYPE_BOOLEAN);
   out = QVAny::convert<bool>(value);
   return {};
 }
@@ -129,7 +130,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
                                     std::to_string(Internals::kMaxSynthesisTextBytes) + ")");
     Logger::debug("[SherpaTTSNode] Action 'synthesize' called with text: " + text);
     synthesize(text);
-    return Result<QVAny>::success(QVAny());
+    return Result<QVAny>(QVAny());
   }
   if (actionName == "appendStreamingText") {
     std::string token;
@@ -138,17 +139,17 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
     if (auto why = readOptionalBool(params, "isFinal", isFinal); !why.empty()) return refuse(actionName, why);
     Logger::debug("[SherpaTTSNode] Action 'appendStreamingText' called with token: " + token);
     appendStreamingText(token, isFinal);
-    return Result<QVAny>::success(QVAny());
+    return Result<QVAny>(QVAny());
   }
   if (actionName == "clearStreamingBuffer") {
     Logger::debug("[SherpaTTSNode] Action 'clearStreamingBuffer' called");
     clearStreamingBuffer();
-    return Result<QVAny>::success(QVAny());
+    return Result<QVAny>(QVAny());
   }
   if (actionName == "stop") {
     Logger::debug("[SherpaTTSNode] Action 'stop' called");
     stop();
-    return Result<QVAny>::success(QVAny());
+    return Result<QVAny>(QVAny());
   }
   if (actionName == "loadModel") {
     std::string modelPath;
@@ -158,7 +159,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
                             std::pair{"dataPath", &dataPath}}) {
       if (auto why = readString(params, key, *out); !why.empty()) return refuse(actionName, why);
     }
-    return Result<QVAny>::success(QVAny(loadModel(modelPath, tokensPath, dataPath)));
+    return Result<QVAny>(QVAny(loadModel(modelPath, tokensPath, dataPath)));
   }
   return SingleBusAudioSourceNode::callAction(actionName, params);
 }

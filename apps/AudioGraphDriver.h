@@ -1,6 +1,6 @@
-// A minimal audio graph driver: runs one source node block by block, the
-// way an audio device callback would, and hands each rendered block to the
-// caller.
+// The command-line host's graph driver: runs one source node block by
+// block, the way an audio device callback would, and hands each rendered
+// block to the caller.
 //
 // configure() settles the bus format (calling the node's setBusFormats once),
 // renderBlock() calls produce once on the calling thread (which thereby is
@@ -12,14 +12,14 @@
 #include <memory>
 #include <vector>
 
-#include "AudioBus.h"
-#include "Node.h"
+#include <quorvel/AudioBus.h>
+#include <quorvel/Node.h>
 
-namespace quorvel {
+namespace qs_cli {
 
 class AudioGraphDriver {
  public:
-  AudioGraphDriver(AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames);
+  AudioGraphDriver(quorvel::AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames);
 
   // Sends the format to the node; false when the node refuses it.
   bool configure();
@@ -27,7 +27,7 @@ class AudioGraphDriver {
 
   // Produces one block; the result of the node's produce.
   bool renderBlock();
-  const AudioBuffer<float>& lastBlock() const { return buffer_; }
+  const quorvel::AudioBuffer<float>& lastBlock() const { return buffer_; }
 
   // Seconds of output rendered so far.
   double outputSeconds() const { return static_cast<double>(framesRendered_) / sampleRate_; }
@@ -37,18 +37,18 @@ class AudioGraphDriver {
   unsigned blockFrames() const { return blockFrames_; }
 
  private:
-  AudioSourceNode& node_;
+  quorvel::AudioSourceNode& node_;
   int sampleRate_;
   unsigned channels_;
   unsigned blockFrames_;
   bool paced_ = false;
   std::vector<std::vector<float>> storage_;
   std::vector<float*> pointers_;
-  AudioBuffer<float> buffer_;
-  AudioBusArray<1> buses_;
+  quorvel::AudioBuffer<float> buffer_;
+  quorvel::AudioBusArray<1> buses_;
   uint64_t framesRendered_ = 0;
   std::chrono::steady_clock::time_point start_;
   bool started_ = false;
 };
 
-}  // namespace quorvel
+}  // namespace qs_cli

@@ -1,10 +1,14 @@
-#include "quorvel/AudioGraphDriver.h"
+#include "AudioGraphDriver.h"
 
 #include <thread>
 
-namespace quorvel {
+namespace qs_cli {
 
-AudioGraphDriver::AudioGraphDriver(AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames)
+using quorvel::AudioBuffer;
+using quorvel::AudioBusFormat;
+using quorvel::AudioBusFormatList;
+
+AudioGraphDriver::AudioGraphDriver(quorvel::AudioSourceNode& node, int sampleRate, unsigned channels, unsigned blockFrames)
     : node_(node),
       sampleRate_(sampleRate),
       channels_(channels),
@@ -35,4 +39,4 @@ bool AudioGraphDriver::renderBlock() {
   return ok;
 }
 
-}  // namespace quorvel
+}  // namespace qs_cli
