@@ -2,7 +2,7 @@
 
 #include <quorvel/Logger.h>
 
-#include "SherpaSTTNodeInternals.h"
+#include "STTInternals.h"
 
 namespace quorvel::extensions::sherpa {
 

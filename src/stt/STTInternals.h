@@ -25,10 +25,14 @@ class SherpaSTTNode::Internals {
   Internals(const Internals&) = delete;
   Internals& operator=(const Internals&) = delete;
 
+  // Loading and teardown (STTLoading.cpp).
   bool loadSherpaModel(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
   void cleanup();
 
+  // Input format (STTFormat.cpp).
   bool setBusFormat(const AudioBusFormat& format);
+
+  // Intake (audio thread) and decoding (STTDecoding.cpp).
   bool consume(AudioBus& bus);
   std::string processAudio();
 

@@ -1,5 +1,4 @@
-// Construction, model loading, cleanup and the input format check of
-// SherpaSTTNode::Internals.
+// Construction, model loading and cleanup of SherpaSTTNode::Internals.
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -7,7 +6,7 @@
 #include <quorvel/Logger.h>
 
 #include "models/RecognizerFileChecks.h"
-#include "SherpaSTTNodeInternals.h"
+#include "STTInternals.h"
 #include "engine/EngineVersion.h"
 #include "models/ModelPaths.h"
 
@@ -163,20 +162,6 @@ void SherpaSTTNode::Internals::cleanup() {
     recognizer = nullptr;
   }
   Logger::info("[SherpaSTTNode] Cleanup completed");
-}
-
-bool SherpaSTTNode::Internals::setBusFormat(const AudioBusFormat& format) {
-  // The engine faults on a zero rate and exhausts memory on tiny ones, so an
-  // unusable rate is refused before it is stored.
-  if (format.sampleRate < kMinSampleRate || format.sampleRate > kMaxSampleRate) {
-    Logger::error("[SherpaSTTNode] Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz (" +
-                  std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) + " supported).");
-    return false;
-  }
-  sampleRate.store(static_cast<uint32_t>(format.sampleRate));
-  if (format.numberOfChannels == 1) return true;
-  Logger::error("[SherpaSTTNode] Number of channels must be 1.");
-  return false;
 }
 
 }  // namespace quorvel::extensions::sherpa

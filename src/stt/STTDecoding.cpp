@@ -7,7 +7,7 @@
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/Logger.h>
 
-#include "SherpaSTTNodeInternals.h"
+#include "STTInternals.h"
 #include "buffer/AudioData.h"
 
 namespace quorvel::extensions::sherpa {
