@@ -12,6 +12,7 @@
 #include <quorvel/AudioBus.h>
 
 #include "engine/SherpaOnnxCApi.h"
+#include "engine/VoiceConfig.h"
 
 namespace bench {
 
@@ -33,10 +34,9 @@ class Block {
   quorvel::AudioBus bus_;
 };
 
-// The engine configured exactly as the node configures it (a zero-filled
-// config: the engine's defaults, one thread), for the default English voice
-// or the given files. The strings live as long as the object; `tts` is null
-// when the engine refused the files.
+// The engine configured exactly as the node configures it (the node's own
+// VoiceConfig), for the default English voice or the given files; `tts` is
+// null when the engine refused the files.
 struct DirectVoice {
   DirectVoice();
   DirectVoice(std::string modelPath, std::string tokensPath, std::string dataDirPath);
@@ -44,8 +44,7 @@ struct DirectVoice {
   DirectVoice(const DirectVoice&) = delete;
   DirectVoice& operator=(const DirectVoice&) = delete;
   std::vector<float> generate(const std::string& text) const;
-  std::string model, tokens, dataDir;
-  SherpaOnnxOfflineTtsConfig config{};
+  quorvel::extensions::sherpa::VoiceConfig config;
   const SherpaOnnxOfflineTts* tts = nullptr;
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "engine/RecognizerConfig.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 
@@ -69,23 +70,11 @@ void BM_Memcpy_48k_Mono480(benchmark::State& state) {
 
 // The engine's loop on a recogniser configured as the node configures it.
 struct DirectRecognizer {
-  std::string model = resolveSTTModelPath();
-  std::string tokens = resolveSTTTokensPath();
-  std::string graph = resolveSTTGraphPath();
-  SherpaOnnxOnlineRecognizerConfig config{};
+  RecognizerConfig config{resolveSTTModelPath(), resolveSTTTokensPath(), resolveSTTGraphPath()};
   const SherpaOnnxOnlineRecognizer* recognizer = nullptr;
   const SherpaOnnxOnlineStream* stream = nullptr;
   DirectRecognizer() {
-    std::memset(&config, 0, sizeof config);
-    config.feat_config.sample_rate = 0;
-    config.feat_config.feature_dim = 80;
-    config.model_config.zipformer2_ctc.model = model.c_str();
-    config.model_config.tokens = tokens.c_str();
-    config.model_config.num_threads = 4;
-    config.model_config.provider = "cpu";
-    config.model_config.debug = 0;
-    config.ctc_fst_decoder_config.graph = graph.c_str();
-    recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
+    recognizer = SherpaOnnxCreateOnlineRecognizer(&config.record());
     stream = SherpaOnnxCreateOnlineStream(recognizer);
   }
   ~DirectRecognizer() {

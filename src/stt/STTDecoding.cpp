@@ -1,6 +1,5 @@
 // Audio intake and decoding of SherpaSTTNode::Internals.
 #include <cmath>
-#include <exception>
 #include <memory>
 #include <new>
 
@@ -9,6 +8,7 @@
 
 #include "STTInternals.h"
 #include "buffer/AudioData.h"
+#include "engine/EngineCall.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -115,10 +115,10 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   if (sanitized.clamped > 0) {
     Logger::warning("[SherpaSTTNode] Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
   }
-  try {
-    // Recorded before the call: once the engine has seen any audio, the
-    // stream's rate is fixed.
-    streamSampleRate = rate;
+  // Recorded before the call: once the engine has seen any audio, the
+  // stream's rate is fixed.
+  streamSampleRate = rate;
+  return engineCall(kLogTag, "decoding", [&]() -> std::string {
     SherpaOnnxOnlineStreamAcceptWaveform(stream, static_cast<int32_t>(rate), buffer.getReadPointer(0),
                                          static_cast<int32_t>(frames));
     while (SherpaOnnxIsOnlineStreamReady(recognizer, stream) != 0) {
@@ -130,12 +130,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
     }
     if (result.result == nullptr || result.result->text == nullptr) return {};
     return std::string(result.result->text);
-  } catch (const std::exception& e) {
-    Logger::error(std::string("[SherpaSTTNode] Engine error while decoding: ") + e.what());
-  } catch (...) {
-    Logger::error("[SherpaSTTNode] Engine error while decoding: unknown");
-  }
-  return {};
+  });
 }
 
 }  // namespace quorvel::extensions::sherpa

@@ -17,6 +17,9 @@ namespace quorvel::extensions::sherpa {
 
 class SherpaSTTNode::Internals {
  public:
+  // Every log line of the node begins with this.
+  static inline const std::string kLogTag{"[SherpaSTTNode]"};
+
   static constexpr int kMinSampleRate = 8000;
   static constexpr int kMaxSampleRate = 192000;
 

@@ -1,24 +1,18 @@
 // Construction, model loading and cleanup of SherpaSTTNode::Internals.
 #include <cstring>
-#include <exception>
-#include <filesystem>
 
 #include <quorvel/Logger.h>
 
-#include "models/RecognizerFileChecks.h"
 #include "STTInternals.h"
+#include "engine/EngineCall.h"
 #include "engine/EngineVersion.h"
+#include "engine/RecognizerConfig.h"
 #include "models/ModelPaths.h"
+#include "models/RecognizerFileChecks.h"
 
 namespace quorvel::extensions::sherpa {
 
-namespace fs = std::filesystem;
-
 namespace {
-
-void logEngineException(const char* what) {
-  Logger::error(std::string("[SherpaSTTNode] Engine raised an exception: ") + what);
-}
 
 void logCreateRecognizerFailure() {
   Logger::error("[SherpaSTTNode] Sherpa failed to create recognizer");
@@ -74,26 +68,10 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   }
   Logger::info("[SherpaSTTNode] Loading STT model from: " + modelPath);
 
-  std::memset(&config, 0, sizeof(config));
-  config.feat_config.sample_rate = 0;
-  config.feat_config.feature_dim = 80;
-  config.model_config.zipformer2_ctc.model = modelPath.c_str();
-  config.model_config.tokens = tokensPath.c_str();
-  config.model_config.num_threads = 4;
-  config.model_config.provider = "cpu";
-  config.model_config.debug = 0;
-  config.ctc_fst_decoder_config.graph = graphPath.c_str();
-
+  fillRecognizerConfig(config, modelPath, tokensPath, graphPath);
   Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineRecognizer...");
-  try {
-    recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
-  } catch (const std::exception& e) {
-    logEngineException(e.what());
-    recognizer = nullptr;
-  } catch (...) {
-    logEngineException("unknown");
-    recognizer = nullptr;
-  }
+  recognizer =
+      engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
   if (recognizer == nullptr) {
     logCreateRecognizerFailure();
     return false;
@@ -131,15 +109,7 @@ bool SherpaSTTNode::Internals::filesUsable(const std::string& modelPath, const s
 
 bool SherpaSTTNode::Internals::createStream() {
   Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineStream...");
-  try {
-    stream = SherpaOnnxCreateOnlineStream(recognizer);
-  } catch (const std::exception& e) {
-    logEngineException(e.what());
-    stream = nullptr;
-  } catch (...) {
-    logEngineException("unknown");
-    stream = nullptr;
-  }
+  stream = engineCall(kLogTag, "creating the stream", [this] { return SherpaOnnxCreateOnlineStream(recognizer); });
   streamSampleRate = 0;
   if (stream == nullptr) {
     Logger::error("[SherpaSTTNode] Failed to create online stream");

@@ -1,13 +1,13 @@
 // Loading a voice, releasing it and everything that depends on it, and the
 // exclusion of produce while that happens.
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
 
 #include <quorvel/Logger.h>
 
 #include "TTSInternals.h"
+#include "engine/EngineCall.h"
 #include "engine/EngineVersion.h"
+#include "engine/VoiceConfig.h"
 #include "models/ModelPaths.h"
 #include "models/VoiceFileChecks.h"
 
@@ -20,11 +20,8 @@ std::string addressOf(const void* object) { return std::to_string(reinterpret_ca
 // An exception thrown inside the engine counts as a failed creation.
 const SherpaOnnxOfflineTts* createEngine(const SherpaOnnxOfflineTtsConfig& config) {
   if (!engineVersionMatches("SherpaTTSNode")) return nullptr;
-  try {
-    return SherpaOnnxCreateOfflineTts(&config);
-  } catch (...) {
-    return nullptr;
-  }
+  return engineCall(SherpaTTSNode::Internals::kLogTag, "creating the voice",
+                    [&config] { return SherpaOnnxCreateOfflineTts(&config); });
 }
 
 }  // namespace
@@ -127,10 +124,7 @@ bool SherpaTTSNode::Internals::installVoiceHoldingEngine(const std::string& newM
   modelPath = newModelPath;
   tokensPath = newTokensPath;
   dataDirPath = newDataPath;
-  std::memset(&config, 0, sizeof config);
-  config.model.vits.model = modelPath.c_str();
-  config.model.vits.tokens = tokensPath.c_str();
-  config.model.vits.data_dir = dataDirPath.c_str();
+  fillVoiceConfig(config, modelPath, tokensPath, dataDirPath);
   Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
   tts = createEngine(config);
   // cleanup released the conversion; the graph still runs at sampleRate.
