@@ -11,8 +11,8 @@
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
-#include "engine/VoiceConfig.h"
 
 namespace bench {
 

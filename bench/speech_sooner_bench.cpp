@@ -24,7 +24,7 @@
 #include <quorvel/Logger.h>
 
 #include "BenchSupport.h"
-#include "engine/VoiceConfig.h"
+#include "engine/EngineConfig.h"
 #include "models/ModelPaths.h"
 #include "support/StreamedAnswer.h"
 #include "tts/SherpaTTSNode.h"

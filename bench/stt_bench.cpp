@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "engine/RecognizerConfig.h"
+#include "engine/EngineConfig.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 

@@ -5,8 +5,8 @@
 
 #include "STTInternals.h"
 #include "engine/EngineCall.h"
+#include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
-#include "engine/RecognizerConfig.h"
 #include "models/ModelPaths.h"
 #include "models/RecognizerFileChecks.h"
 

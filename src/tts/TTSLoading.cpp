@@ -6,8 +6,8 @@
 
 #include "TTSInternals.h"
 #include "engine/EngineCall.h"
+#include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
-#include "engine/VoiceConfig.h"
 #include "models/ModelPaths.h"
 #include "models/VoiceFileChecks.h"
 

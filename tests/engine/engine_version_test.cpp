@@ -2,10 +2,9 @@
 
 #include <string>
 
+#include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
-#include "engine/RecognizerConfig.h"
 #include "engine/SherpaOnnxCApi.h"
-#include "engine/VoiceConfig.h"
 
 using namespace quorvel::extensions::sherpa;
 

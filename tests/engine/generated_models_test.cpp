@@ -17,9 +17,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "engine/RecognizerConfig.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
-#include "engine/VoiceConfig.h"
 #include "support/KnownAudio.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "RealVoice.h"
 #include "RenderThread.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
-#include "engine/VoiceConfig.h"
 #include "support/LogCapture.h"
 #include "tts/TTSInternals.h"
 

@@ -17,8 +17,8 @@
 #include <quorvel/AudioBus.h>
 
 #include "RealVoice.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
-#include "engine/VoiceConfig.h"
 #include "models/ModelMetadata.h"
 #include "models/ModelPaths.h"
 #include "support/LogCapture.h"
