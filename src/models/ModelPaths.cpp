@@ -74,6 +74,10 @@ bool pathExists(const std::string& path) noexcept {
   }
 }
 
+void warnIfMissing(const std::string& path, const std::string& warning) {
+  if (!pathExists(path)) Logger::warning(warning + path);
+}
+
 fs::path directoryOfExecutablePath(const std::string& exePath) {
   std::string::size_type cut = exePath.find_last_of("/\\");
   if (cut == std::string::npos) return {};

@@ -19,6 +19,9 @@ namespace quorvel::extensions::sherpa {
 
 // Whether something exists at `path`; false also when it cannot be examined.
 bool pathExists(const std::string& path) noexcept;
+// When nothing exists at `path`, logs `warning` followed by the path at
+// warning level. Only a warning: the loaders go on and let the engine fail.
+void warnIfMissing(const std::string& path, const std::string& warning);
 
 // Directory of the running executable, or an empty path.
 std::filesystem::path executableDirectory();

@@ -59,7 +59,7 @@ bool SherpaSTTNode::Internals::consume(AudioBus& bus) {
   const unsigned int freeFrames = inputBuffer->getAvailableFramesToProduce();
   const unsigned int frames = buffer->getNumberOfFrames();
   if (freeFrames < frames) {
-    if (!overflowReported) Logger::warning("[SherpaSTTNode] Input buffer is full, dropping audio data.");
+    if (!overflowReported) Logger::warning(kLogTag + " Input buffer is full, dropping audio data.");
     overflowReported = true;
     return false;
   }
@@ -74,7 +74,7 @@ std::string SherpaSTTNode::Internals::processAudio() {
   if (frames == 0) return {};
   if (recognizer == nullptr || stream == nullptr) {
     // Kept, so that a model loaded later still decodes it.
-    Logger::warning("[SherpaSTTNode] No model loaded; keeping " + std::to_string(frames) +
+    Logger::warning(kLogTag + " No model loaded; keeping " + std::to_string(frames) +
                     " buffered frames");
     return {};
   }
@@ -86,7 +86,7 @@ std::string SherpaSTTNode::Internals::processAudio() {
 // The engine ends the process when a stream that has been fed receives
 // another rate, so a rate change starts a fresh stream (and a fresh text).
 bool SherpaSTTNode::Internals::replaceStream(uint32_t newRate) {
-  Logger::warning("[SherpaSTTNode] Sample rate changed from " + std::to_string(streamSampleRate) + " to " +
+  Logger::warning(kLogTag + " Sample rate changed from " + std::to_string(streamSampleRate) + " to " +
                   std::to_string(newRate) + " Hz, starting a new stream");
   SherpaOnnxDestroyOnlineStream(stream);
   stream = nullptr;
@@ -101,7 +101,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   try {
     audioDataToProcess = std::make_unique<AudioData<float>>(1, frames);
   } catch (const std::bad_alloc&) {
-    Logger::error("[SherpaSTTNode] Out of memory for " + std::to_string(frames) +
+    Logger::error(kLogTag + " Out of memory for " + std::to_string(frames) +
                   " frames; audio kept buffered");
     return {};
   }
@@ -110,10 +110,10 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   float* samples = buffer.getWritePointer(0);
   const Sanitized sanitized = sanitizeSamples(samples, frames);
   if (sanitized.silenced > 0) {
-    Logger::warning("[SherpaSTTNode] Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
+    Logger::warning(kLogTag + " Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
   }
   if (sanitized.clamped > 0) {
-    Logger::warning("[SherpaSTTNode] Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
+    Logger::warning(kLogTag + " Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
   }
   // Recorded before the call: once the engine has seen any audio, the
   // stream's rate is fixed.

@@ -11,13 +11,13 @@ bool SherpaSTTNode::Internals::setBusFormat(const AudioBusFormat& format) {
   // The engine faults on a zero rate and exhausts memory on tiny ones, so an
   // unusable rate is refused before it is stored.
   if (format.sampleRate < kMinSampleRate || format.sampleRate > kMaxSampleRate) {
-    Logger::error("[SherpaSTTNode] Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz (" +
+    Logger::error(kLogTag + " Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz (" +
                   std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) + " supported).");
     return false;
   }
   sampleRate.store(static_cast<uint32_t>(format.sampleRate));
   if (format.numberOfChannels == 1) return true;
-  Logger::error("[SherpaSTTNode] Number of channels must be 1.");
+  Logger::error(kLogTag + " Number of channels must be 1.");
   return false;
 }
 

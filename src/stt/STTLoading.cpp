@@ -15,8 +15,9 @@ namespace quorvel::extensions::sherpa {
 namespace {
 
 void logCreateRecognizerFailure() {
-  Logger::error("[SherpaSTTNode] Sherpa failed to create recognizer");
-  Logger::error("[SherpaSTTNode] Check that the model files exist and are valid");
+  const std::string& tag = SherpaSTTNode::Internals::kLogTag;
+  Logger::error(tag + " Sherpa failed to create recognizer");
+  Logger::error(tag + " Check that the model files exist and are valid");
 }
 
 }  // namespace
@@ -30,31 +31,25 @@ SherpaSTTNode::Internals::Internals(unsigned int inputBufferCapacity)
   const std::string graphPath = resolveSTTGraphPath();
   if (pathExists(modelPath)) {
     if (!loadSherpaModel(modelPath, tokensPath, graphPath)) {
-      Logger::error("[SherpaSTTNode] Failed to load Sherpa model.");
+      Logger::error(kLogTag + " Failed to load Sherpa model.");
     }
   } else {
-    Logger::warning("[SherpaSTTNode] Model file has not been loaded.");
+    Logger::warning(kLogTag + " Model file has not been loaded.");
   }
 }
 
 SherpaSTTNode::Internals::~Internals() {
-  Logger::info("[SherpaSTTNode] Destructor called - starting cleanup");
+  Logger::info(kLogTag + " Destructor called - starting cleanup");
   cleanup();
-  Logger::info("[SherpaSTTNode] Destructor completed");
+  Logger::info(kLogTag + " Destructor completed");
 }
 
 bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, const std::string& tokensPath,
                                                const std::string& graphPath) {
-  Logger::info("[SherpaSTTNode] loadSherpaModel called with path: " + modelPath);
-  if (!pathExists(modelPath)) {
-    Logger::warning("[SherpaSTTNode] Model file does not exist at path: " + modelPath);
-  }
-  if (!pathExists(tokensPath)) {
-    Logger::warning("[SherpaSTTNode] Tokens file does not exist at path: " + tokensPath);
-  }
-  if (!pathExists(graphPath)) {
-    Logger::warning("[SherpaSTTNode] Graph file does not exist at path: " + graphPath);
-  }
+  Logger::info(kLogTag + " loadSherpaModel called with path: " + modelPath);
+  warnIfMissing(modelPath, kLogTag + " Model file does not exist at path: ");
+  warnIfMissing(tokensPath, kLogTag + " Tokens file does not exist at path: ");
+  warnIfMissing(graphPath, kLogTag + " Graph file does not exist at path: ");
   // Checked before the loaded recogniser is released, so files refused here
   // leave it decoding. Files that pass but fail in the engine (missing ones
   // among them) find it released already.
@@ -63,13 +58,13 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
     return false;
   }
   if (recognizer != nullptr) {
-    Logger::info("[SherpaSTTNode] Model already loaded, cleaning up before reloading");
+    Logger::info(kLogTag + " Model already loaded, cleaning up before reloading");
     cleanup();
   }
-  Logger::info("[SherpaSTTNode] Loading STT model from: " + modelPath);
+  Logger::info(kLogTag + " Loading STT model from: " + modelPath);
 
   fillRecognizerConfig(config, modelPath, tokensPath, graphPath);
-  Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineRecognizer...");
+  Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineRecognizer...");
   recognizer =
       engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
   if (recognizer == nullptr) {
@@ -81,7 +76,7 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
     recognizer = nullptr;
     return false;
   }
-  Logger::info("[SherpaSTTNode] STT model loaded successfully");
+  Logger::info(kLogTag + " STT model loaded successfully");
   return true;
 }
 
@@ -93,45 +88,45 @@ bool SherpaSTTNode::Internals::filesUsable(const std::string& modelPath, const s
                                            const std::string& graphPath) {
   bool usable = engineVersionMatches("SherpaSTTNode");
   if (const std::string problem = recognizerModelProblem(modelPath); !problem.empty()) {
-    Logger::error("[SherpaSTTNode] " + problem);
+    Logger::error(kLogTag + " " + problem);
     usable = false;
   }
   if (pathExists(graphPath) && !isValidDecodingGraph(graphPath)) {
-    Logger::error("[SherpaSTTNode] Invalid decoding graph: " + graphPath);
+    Logger::error(kLogTag + " Invalid decoding graph: " + graphPath);
     usable = false;
   }
   if (pathExists(tokensPath) && !isValidTokensFile(tokensPath)) {
-    Logger::error("[SherpaSTTNode] Invalid tokens file: " + tokensPath);
+    Logger::error(kLogTag + " Invalid tokens file: " + tokensPath);
     usable = false;
   }
   return usable;
 }
 
 bool SherpaSTTNode::Internals::createStream() {
-  Logger::info("[SherpaSTTNode] Calling SherpaOnnxCreateOnlineStream...");
+  Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineStream...");
   stream = engineCall(kLogTag, "creating the stream", [this] { return SherpaOnnxCreateOnlineStream(recognizer); });
   streamSampleRate = 0;
   if (stream == nullptr) {
-    Logger::error("[SherpaSTTNode] Failed to create online stream");
+    Logger::error(kLogTag + " Failed to create online stream");
     return false;
   }
   return true;
 }
 
 void SherpaSTTNode::Internals::cleanup() {
-  Logger::info("[SherpaSTTNode] Cleaning up resources...");
+  Logger::info(kLogTag + " Cleaning up resources...");
   if (stream != nullptr) {
-    Logger::info("[SherpaSTTNode] Freeing stream");
+    Logger::info(kLogTag + " Freeing stream");
     SherpaOnnxDestroyOnlineStream(stream);
     stream = nullptr;
   }
   streamSampleRate = 0;
   if (recognizer != nullptr) {
-    Logger::info("[SherpaSTTNode] Freeing recognizer");
+    Logger::info(kLogTag + " Freeing recognizer");
     SherpaOnnxDestroyOnlineRecognizer(recognizer);
     recognizer = nullptr;
   }
-  Logger::info("[SherpaSTTNode] Cleanup completed");
+  Logger::info(kLogTag + " Cleanup completed");
 }
 
 }  // namespace quorvel::extensions::sherpa

@@ -55,7 +55,7 @@ bool SherpaTTSNode::Internals::acceptSamples(GrowingSegment& segment, const floa
     return false;
   }
   if (!item->append(samples, n)) {
-    Logger::warning("[SherpaTTSNode] Out of memory for synthesized audio; the rest of the text is not spoken.");
+    Logger::warning(kLogTag + " Out of memory for synthesized audio; the rest of the text is not spoken.");
     segment.endedEarly = true;
     return false;
   }
@@ -69,7 +69,7 @@ void SherpaTTSNode::Internals::publish(GrowingSegment& segment) {
     nextItem.store(item);
   } else if (!queuedPieces.push(item)) {
     // Pieces are cut only when the queue has room, so this is a fault.
-    Logger::error("[SherpaTTSNode] Piece queue full; a piece is dropped.");
+    Logger::error(kLogTag + " Piece queue full; a piece is dropped.");
     return;
   }
   // Room was reserved before the generation began.
