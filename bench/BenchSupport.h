@@ -1,5 +1,5 @@
 // Shared pieces of the benchmarks: owning audio blocks, the default voice
-// and recogniser files, a WAV reader, resident memory, and the store of
+// and recognizer files, a WAV reader, resident memory, and the store of
 // measured values that the tables are printed from.
 #pragma once
 
@@ -58,7 +58,7 @@ VoiceFiles costlyVoice();
 
 // Mono 16-bit PCM WAV samples as floats; empty when unreadable.
 std::vector<float> readWav(const std::string& path, int* rate);
-// Folder holding the recogniser's test audio, beside the executable.
+// Folder holding the recognizer's test audio, beside the executable.
 std::string testdataDir();
 
 // VmRSS of this process in KiB.

@@ -1,7 +1,7 @@
-// Recogniser intake: consume of one 480-frame 48000 Hz block (with a memcpy
+// Recognizer intake: consume of one 480-frame 48000 Hz block (with a memcpy
 // of the same bytes as floor), and processAudio on 10 s of buffered
 // 16000 Hz audio against the engine's own loop (AcceptWaveform, decode
-// while ready, get result) on a recogniser configured identically, the two
+// while ready, get result) on a recognizer configured identically, the two
 // alternating in one benchmark.
 #include <benchmark/benchmark.h>
 
@@ -19,7 +19,7 @@ using namespace quorvel::extensions::sherpa;
 
 namespace {
 
-// 10 s of the recogniser's 16000 Hz test audio, the files one after another.
+// 10 s of the recognizer's 16000 Hz test audio, the files one after another.
 const std::vector<float>& tenSeconds() {
   static const std::vector<float> audio = [] {
     std::vector<std::vector<float>> clips;
@@ -68,7 +68,7 @@ void BM_Memcpy_48k_Mono480(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 480);
 }
 
-// The engine's loop on a recogniser configured as the node configures it.
+// The engine's loop on a recognizer configured as the node configures it.
 struct DirectRecognizer {
   RecognizerConfig config{resolveSTTModelPath(), resolveSTTTokensPath(), resolveSTTGraphPath()};
   const SherpaOnnxOnlineRecognizer* recognizer = nullptr;

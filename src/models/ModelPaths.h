@@ -1,8 +1,8 @@
-// Where the voice and recogniser files are looked for.
+// Where the voice and recognizer files are looked for.
 //
 // Primary place: a "files" folder beside the running program's executable,
-// holding the recogniser files directly and one sub-folder per voice
-// language. The recogniser files also have a fallback under the working
+// holding the recognizer files directly and one sub-folder per voice
+// language. The recognizer files also have a fallback under the working
 // directory. Nothing is cached: every call looks afresh. Whether a returned
 // path exists is the caller's test, except inside the resolve functions.
 // No function throws: a path that cannot be examined (a name too long, a
@@ -38,7 +38,7 @@ std::string defaultTTSModelPath(const std::string& language);
 std::string defaultTTSTokensPath(const std::string& language);
 std::string defaultTTSDataDirPath(const std::string& language);
 
-// The primary recogniser path when something exists there, else the
+// The primary recognizer path when something exists there, else the
 // working-directory path (not tested for existence; see above for a working
 // directory that cannot be read).
 std::string resolveSTTModelPath();

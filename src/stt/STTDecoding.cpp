@@ -91,7 +91,7 @@ bool SherpaSTTNode::Internals::replaceStream(uint32_t newRate) {
   SherpaOnnxDestroyOnlineStream(stream);
   stream = nullptr;
   if (createStream()) return true;
-  // No stream without recogniser: drop both rather than keep half a model.
+  // No stream without recognizer: drop both rather than keep half a model.
   cleanup();
   return false;
 }

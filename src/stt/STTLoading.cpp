@@ -50,7 +50,7 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   warnIfMissing(modelPath, kLogTag + " Model file does not exist at path: ");
   warnIfMissing(tokensPath, kLogTag + " Tokens file does not exist at path: ");
   warnIfMissing(graphPath, kLogTag + " Graph file does not exist at path: ");
-  // Checked before the loaded recogniser is released, so files refused here
+  // Checked before the loaded recognizer is released, so files refused here
   // leave it decoding. Files that pass but fail in the engine (missing ones
   // among them) find it released already.
   if (!filesUsable(modelPath, tokensPath, graphPath)) {
