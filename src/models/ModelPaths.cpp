@@ -74,8 +74,10 @@ bool pathExists(const std::string& path) noexcept {
   }
 }
 
-void warnIfMissing(const std::string& path, const std::string& warning) {
-  if (!pathExists(path)) Logger::warning(warning + path);
+void warnOfMissingFiles(const std::string& logTag, std::initializer_list<NamedFile> files) {
+  for (const NamedFile& file : files) {
+    if (!pathExists(file.path)) Logger::warning(logTag + " " + file.what + " does not exist at path: " + file.path);
+  }
 }
 
 fs::path directoryOfExecutablePath(const std::string& exePath) {

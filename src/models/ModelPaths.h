@@ -13,15 +13,22 @@
 #pragma once
 
 #include <filesystem>
+#include <initializer_list>
 #include <string>
 
 namespace quorvel::extensions::sherpa {
 
 // Whether something exists at `path`; false also when it cannot be examined.
 bool pathExists(const std::string& path) noexcept;
-// When nothing exists at `path`, logs `warning` followed by the path at
-// warning level. Only a warning: the loaders go on and let the engine fail.
-void warnIfMissing(const std::string& path, const std::string& warning);
+// A file a loader is given: what it is ("Model file") and its path.
+struct NamedFile {
+  const char* what;
+  const std::string& path;
+};
+// For each file at whose path nothing exists, logs at warning level
+// `logTag` + " " + what + " does not exist at path: " + path. Only warnings:
+// the loaders go on and let the engine refuse.
+void warnOfMissingFiles(const std::string& logTag, std::initializer_list<NamedFile> files);
 
 // Directory of the running executable, or an empty path.
 std::filesystem::path executableDirectory();

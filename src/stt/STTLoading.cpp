@@ -47,9 +47,7 @@ SherpaSTTNode::Internals::~Internals() {
 bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, const std::string& tokensPath,
                                                const std::string& graphPath) {
   Logger::info(kLogTag + " loadSherpaModel called with path: " + modelPath);
-  warnIfMissing(modelPath, kLogTag + " Model file does not exist at path: ");
-  warnIfMissing(tokensPath, kLogTag + " Tokens file does not exist at path: ");
-  warnIfMissing(graphPath, kLogTag + " Graph file does not exist at path: ");
+  warnOfMissingFiles(kLogTag, {{"Model file", modelPath}, {"Tokens file", tokensPath}, {"Graph file", graphPath}});
   // Checked before the loaded recognizer is released, so files refused here
   // leave it decoding. Files that pass but fail in the engine (missing ones
   // among them) find it released already.

@@ -93,9 +93,8 @@ bool SherpaTTSNode::Internals::loadModelHoldingEngine(const std::string& newMode
 bool SherpaTTSNode::Internals::checkVoiceFiles(const std::string& newModelPath, const std::string& newTokensPath,
                                                const std::string& newDataPath) {
   Logger::info(kLogTag + " loadModel called with path: " + newModelPath);
-  warnIfMissing(newModelPath, kLogTag + " Model file does not exist at path: ");
-  warnIfMissing(newTokensPath, kLogTag + " Tokens file does not exist at path: ");
-  warnIfMissing(newDataPath, kLogTag + " Data directory does not exist at path: ");
+  warnOfMissingFiles(kLogTag,
+                     {{"Model file", newModelPath}, {"Tokens file", newTokensPath}, {"Data directory", newDataPath}});
   // The engine ends the process on some malformed voice files instead of
   // failing; those are refused here, before the loaded voice is torn down,
   // so that a wrong path leaves a working node speaking.
