@@ -41,7 +41,7 @@ void printText(HostSession& session, const std::string& text, double audioSecond
 int runListen(HostSession& session, const ListenOptions& options) {
   if (options.seconds < 0) return fail("--seconds must not be negative");
   if (!std::filesystem::exists(sherpa::resolveSTTModelPath())) {
-    return fail("the recogniser model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
+    return fail("the recognizer model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
   }
   watchForInterrupt();
   std::string error;

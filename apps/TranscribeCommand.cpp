@@ -18,7 +18,7 @@ namespace {
 // Decode about every half second of audio, well before the node's
 // ten-second input buffer fills.
 constexpr double kDecodeInterval = 0.5;
-// The recogniser decodes only whole chunks; trailing silence lets it reach
+// The recognizer decodes only whole chunks; trailing silence lets it reach
 // the end of the speech.
 constexpr double kTrailingSilence = 1.0;
 }  // namespace
@@ -35,7 +35,7 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block)
     return fail("sample rate " + std::to_string(input.sampleRate) + " Hz is out of range (8000 to 192000)");
   }
   if (!std::filesystem::exists(sherpa::resolveSTTModelPath())) {
-    return fail("the recogniser model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
+    return fail("the recognizer model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
   }
 
   sherpa::SherpaSTTNode node;

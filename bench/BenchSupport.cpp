@@ -26,13 +26,9 @@ DirectVoice::DirectVoice()
                   quorvel::extensions::sherpa::defaultTTSDataDirPath("en")) {}
 
 DirectVoice::DirectVoice(std::string modelPath, std::string tokensPath, std::string dataDirPath)
-    : model(std::move(modelPath)), tokens(std::move(tokensPath)), dataDir(std::move(dataDirPath)) {
-  std::memset(&config, 0, sizeof config);
-  config.model.vits.model = model.c_str();
-  config.model.vits.tokens = tokens.c_str();
-  config.model.vits.data_dir = dataDir.c_str();
+    : config(std::move(modelPath), std::move(tokensPath), std::move(dataDirPath)) {
   try {
-    tts = SherpaOnnxCreateOfflineTts(&config);
+    tts = SherpaOnnxCreateOfflineTts(&config.record());
   } catch (...) {  // a file that is not a model
     tts = nullptr;
   }

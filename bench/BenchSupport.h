@@ -1,5 +1,5 @@
 // Shared pieces of the benchmarks: owning audio blocks, the default voice
-// and recogniser files, a WAV reader, resident memory, and the store of
+// and recognizer files, a WAV reader, resident memory, and the store of
 // measured values that the tables are printed from.
 #pragma once
 
@@ -11,6 +11,7 @@
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
 
 namespace bench {
@@ -33,10 +34,9 @@ class Block {
   quorvel::AudioBus bus_;
 };
 
-// The engine configured exactly as the node configures it (a zero-filled
-// config: the engine's defaults, one thread), for the default English voice
-// or the given files. The strings live as long as the object; `tts` is null
-// when the engine refused the files.
+// The engine configured exactly as the node configures it (the node's own
+// VoiceConfig), for the default English voice or the given files; `tts` is
+// null when the engine refused the files.
 struct DirectVoice {
   DirectVoice();
   DirectVoice(std::string modelPath, std::string tokensPath, std::string dataDirPath);
@@ -44,8 +44,7 @@ struct DirectVoice {
   DirectVoice(const DirectVoice&) = delete;
   DirectVoice& operator=(const DirectVoice&) = delete;
   std::vector<float> generate(const std::string& text) const;
-  std::string model, tokens, dataDir;
-  SherpaOnnxOfflineTtsConfig config{};
+  quorvel::extensions::sherpa::VoiceConfig config;
   const SherpaOnnxOfflineTts* tts = nullptr;
 };
 
@@ -59,7 +58,7 @@ VoiceFiles costlyVoice();
 
 // Mono 16-bit PCM WAV samples as floats; empty when unreadable.
 std::vector<float> readWav(const std::string& path, int* rate);
-// Folder holding the recogniser's test audio, beside the executable.
+// Folder holding the recognizer's test audio, beside the executable.
 std::string testdataDir();
 
 // VmRSS of this process in KiB.

@@ -1,5 +1,5 @@
 // Runs the Google Benchmarks (render cost, converter speed, engine overhead,
-// recogniser intake), then the converter quality and lookahead measurement
+// recognizer intake), then the converter quality and lookahead measurement
 // and the streaming first-audio timeline, and prints the tables in
 // markdown. `--results=FILE` also writes the tables to FILE.
 #include <benchmark/benchmark.h>
@@ -148,12 +148,12 @@ int main(int argc, char** argv) {
        << " | " << fmt("%.0f", bench::get("stream/16k/gen_median_ms")) << " |\n\n";
   }
 
-  // 5. Recogniser intake.
+  // 5. Recognizer intake.
   {
     const double consume = ns("BM_SttConsume_48k_Mono480");
     const double copy = ns("BM_Memcpy_48k_Mono480");
     const double nodeMs = bench::get("stt/node_median_ms"), directMs = bench::get("stt/direct_median_ms");
-    md << "## 5. Recogniser intake\n\n"
+    md << "## 5. Recognizer intake\n\n"
        << "| consume, 480 frames mono at 48000 Hz (ns/block, median of 5 x 900 blocks) | memcpy of 1920 bytes "
           "(ns) | processAudio on 10 s at 16000 Hz, median (ms) | Direct engine loop, median (ms) | Overhead | "
           "Same text |\n"

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -25,6 +24,7 @@
 #include <quorvel/Logger.h>
 
 #include "BenchSupport.h"
+#include "engine/EngineConfig.h"
 #include "models/ModelPaths.h"
 #include "support/StreamedAnswer.h"
 #include "tts/SherpaTTSNode.h"
@@ -58,12 +58,8 @@ double msSince(Clock::time_point t0, Clock::time_point t) {
 
 // The engine alone on the chosen voice.
 struct Engine {
-  explicit Engine(const VoiceFiles& voice) : files(voice) {
-    std::memset(&config, 0, sizeof config);
-    config.model.vits.model = files.model.c_str();
-    config.model.vits.tokens = files.tokens.c_str();
-    config.model.vits.data_dir = files.dataDir.c_str();
-    tts = SherpaOnnxCreateOfflineTts(&config);
+  explicit Engine(const VoiceFiles& voice) : files(voice), config(voice.model, voice.tokens, voice.dataDir) {
+    tts = SherpaOnnxCreateOfflineTts(&config.record());
   }
   ~Engine() {
     if (tts) SherpaOnnxDestroyOfflineTts(tts);
@@ -96,7 +92,7 @@ struct Engine {
     return ms;
   }
   VoiceFiles files;
-  SherpaOnnxOfflineTtsConfig config{};
+  VoiceConfig config;
   const SherpaOnnxOfflineTts* tts = nullptr;
 };
 

@@ -1,7 +1,7 @@
-// Recogniser intake: consume of one 480-frame 48000 Hz block (with a memcpy
+// Recognizer intake: consume of one 480-frame 48000 Hz block (with a memcpy
 // of the same bytes as floor), and processAudio on 10 s of buffered
 // 16000 Hz audio against the engine's own loop (AcceptWaveform, decode
-// while ready, get result) on a recogniser configured identically, the two
+// while ready, get result) on a recognizer configured identically, the two
 // alternating in one benchmark.
 #include <benchmark/benchmark.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "engine/EngineConfig.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 
@@ -18,7 +19,7 @@ using namespace quorvel::extensions::sherpa;
 
 namespace {
 
-// 10 s of the recogniser's 16000 Hz test audio, the files one after another.
+// 10 s of the recognizer's 16000 Hz test audio, the files one after another.
 const std::vector<float>& tenSeconds() {
   static const std::vector<float> audio = [] {
     std::vector<std::vector<float>> clips;
@@ -67,25 +68,13 @@ void BM_Memcpy_48k_Mono480(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 480);
 }
 
-// The engine's loop on a recogniser configured as the node configures it.
+// The engine's loop on a recognizer configured as the node configures it.
 struct DirectRecognizer {
-  std::string model = resolveSTTModelPath();
-  std::string tokens = resolveSTTTokensPath();
-  std::string graph = resolveSTTGraphPath();
-  SherpaOnnxOnlineRecognizerConfig config{};
+  RecognizerConfig config{resolveSTTModelPath(), resolveSTTTokensPath(), resolveSTTGraphPath()};
   const SherpaOnnxOnlineRecognizer* recognizer = nullptr;
   const SherpaOnnxOnlineStream* stream = nullptr;
   DirectRecognizer() {
-    std::memset(&config, 0, sizeof config);
-    config.feat_config.sample_rate = 0;
-    config.feat_config.feature_dim = 80;
-    config.model_config.zipformer2_ctc.model = model.c_str();
-    config.model_config.tokens = tokens.c_str();
-    config.model_config.num_threads = 4;
-    config.model_config.provider = "cpu";
-    config.model_config.debug = 0;
-    config.ctc_fst_decoder_config.graph = graph.c_str();
-    recognizer = SherpaOnnxCreateOnlineRecognizer(&config);
+    recognizer = SherpaOnnxCreateOnlineRecognizer(&config.record());
     stream = SherpaOnnxCreateOnlineStream(recognizer);
   }
   ~DirectRecognizer() {

@@ -1,6 +1,6 @@
 # The generated models (scripts/models/generate.sh) in the layout the library
 # looks for: a "files" folder beside each program. qs_place_models(target)
-# links that folder, and the recogniser's test audio, beside a target.
+# links that folder, and the recognizer's test audio, beside a target.
 set(QS_MODELS_DIR "${PROJECT_SOURCE_DIR}/.cache/models" CACHE PATH "Generated models")
 
 function(qs_place_models target)

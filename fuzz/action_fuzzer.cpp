@@ -57,7 +57,7 @@ const char* const kActions[] = {"synthesize", "appendStreamingText", "clearStrea
 const char* const kKeys[] = {"text", "token", "isFinal", "modelPath", "tokensPath", "dataPath"};
 
 // A voice whose files pass the checks, and a token table that does not
-// (the recogniser's kind), in a folder of their own.
+// (the recognizer's kind), in a folder of their own.
 struct VoiceFixture {
   fs::path folder;
   fs::path model, tokens, dataDir, wrongTokens;
@@ -69,7 +69,7 @@ struct VoiceFixture {
     model = folder / "voice.ort";
     tokens = folder / "tokens.txt";
     dataDir = folder / "espeak-ng-data";
-    wrongTokens = folder / "recogniser-tokens.txt";
+    wrongTokens = folder / "recognizer-tokens.txt";
     model_files::writeBytes(model, model_files::ortModel(model_files::voiceMetadata()));
     model_files::writeText(tokens, model_files::kTinyVoiceTokens);
     model_files::writeTinyEspeakData(dataDir);

@@ -1,5 +1,5 @@
 // Model files through the checks that guard the engine: ONNX and ORT
-// metadata (voice and recogniser), voice token tables, phontab and decoding
+// metadata (voice and recognizer), voice token tables, phontab and decoding
 // graphs. The first byte picks what the rest is. The readers must stay inside
 // the input (AddressSanitizer), and whatever a check accepts is re-checked
 // here against the engine's rules by a separate, plain reading; a
@@ -54,8 +54,8 @@ void requireRecognizerRules(const ModelMetadata& metadata) {
   for (const char* key : {"encoder_dims", "query_head_dims", "value_head_dims", "num_heads", "num_encoder_layers",
                           "cnn_module_kernels", "left_context_len", "T", "decode_chunk_len"}) {
     const auto range = metadata.equal_range(key);
-    require(range.first != range.second, "recogniser key present");
-    for (auto it = range.first; it != range.second; ++it) require(!cString(it->second).empty(), "recogniser value non-empty");
+    require(range.first != range.second, "recognizer key present");
+    for (auto it = range.first; it != range.second; ++it) require(!cString(it->second).empty(), "recognizer value non-empty");
   }
 }
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Generates the demonstration voices, the real-cost variant of the English
-# voice (a benchmark fixture), the tone recogniser and its test audio into
+# voice (a benchmark fixture), the tone recognizer and its test audio into
 # <repo>/.cache/models. Skips the work when the stamp of its inputs (the
 # generator sources and the tool versions) is unchanged and every output exists.
 #   scripts/models/generate.sh [--force]
@@ -50,10 +50,10 @@ voices=(
   "de_DE/vits-piper-de_DE-oakvale-low/de_DE-oakvale-low"
   "en_GB/vits-piper-en_GB-southern_english_female-low-real-cost/en_GB-southern_english_female-low-real-cost"
 )
-recogniser=ctc-epoch-30-avg-3-chunk-16-left-128.int8
+recognizer=ctc-epoch-30-avg-3-chunk-16-left-128.int8
 
 stamp_inputs() {
-  (cd "$here" && sha256sum generate.sh generate_models.py voice.py voice_cost.py recogniser.py to_ort.js)
+  (cd "$here" && sha256sum generate.sh generate_models.py voice.py voice_cost.py recognizer.py to_ort.js)
   "$python" --version 2>&1
   "$python" -c "import onnx, numpy; print('onnx', onnx.__version__, 'numpy', numpy.__version__)"
   node --version
@@ -67,7 +67,7 @@ stamp=$(stamp_inputs | sha256sum | cut -d' ' -f1)
 
 outputs_present() {
   local d="$1"
-  [[ -f "$d/files/$recogniser.with_runtime_opt.ort" && -f "$d/files/tokens.txt" &&
+  [[ -f "$d/files/$recognizer.with_runtime_opt.ort" && -f "$d/files/tokens.txt" &&
      -f "$d/files/HLG.fst" && -f "$d/testdata/manifest.json" ]] || return 1
   local v
   for v in "${voices[@]}"; do
@@ -87,7 +87,7 @@ trap 'rm -rf "$staging"' EXIT
 
 "$python" "$here/generate_models.py" "$staging"
 
-convert_args=("$node_dir" "$staging/onnx/$recogniser.onnx" "$staging/files/$recogniser.with_runtime_opt.ort")
+convert_args=("$node_dir" "$staging/onnx/$recognizer.onnx" "$staging/files/$recognizer.with_runtime_opt.ort")
 for v in "${voices[@]}"; do
   convert_args+=("$staging/files/$v.onnx" "$staging/files/$v.with_runtime_opt.ort")
 done

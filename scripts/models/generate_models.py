@@ -1,5 +1,5 @@
 """Writes the demonstration voices, the real-cost variant of the English one
-(a benchmark fixture), the tone recogniser and its test audio.
+(a benchmark fixture), the tone recognizer and its test audio.
 
 Usage: generate_models.py OUT_DIR
 Produces OUT_DIR/files/... (ONNX models, tokens, graph) and OUT_DIR/testdata/.
@@ -13,11 +13,11 @@ import tempfile
 
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import recogniser  # noqa: E402
+import recognizer  # noqa: E402
 import voice  # noqa: E402
 import voice_cost  # noqa: E402
 
-RECOGNISER_STEM = "ctc-epoch-30-avg-3-chunk-16-left-128.int8"
+RECOGNIZER_STEM = "ctc-epoch-30-avg-3-chunk-16-left-128.int8"
 
 VOICES = [
     {
@@ -92,17 +92,17 @@ def make_real_cost_voice(files_dir, light_model, tokens):
         voice_cost.FRAME_SAMPLES))
 
 
-def make_recogniser(files_dir, work_dir, test_dir):
-    save_model(recogniser.build_model(), os.path.join(work_dir, RECOGNISER_STEM + ".onnx"))
-    write_text(os.path.join(files_dir, "tokens.txt"), recogniser.tokens_text())
+def make_recognizer(files_dir, work_dir, test_dir):
+    save_model(recognizer.build_model(), os.path.join(work_dir, RECOGNIZER_STEM + ".onnx"))
+    write_text(os.path.join(files_dir, "tokens.txt"), recognizer.tokens_text())
     with open(os.path.join(files_dir, "HLG.fst"), "wb") as f:
-        f.write(recogniser.hlg_bytes())
+        f.write(recognizer.hlg_bytes())
     entries = []
-    for name, words in recogniser.PHRASES:
+    for name, words in recognizer.PHRASES:
         for rate in (16000, 48000):
             fname = "%s_%d.wav" % (name, rate)
-            recogniser.write_wav(os.path.join(test_dir, fname),
-                                 recogniser.phrase_audio(words, rate), rate)
+            recognizer.write_wav(os.path.join(test_dir, fname),
+                                 recognizer.phrase_audio(words, rate), rate)
             entries.append({"file": fname, "text": " ".join(words), "sample_rate": rate})
     write_text(os.path.join(test_dir, "manifest.json"),
                json.dumps({"wavs": entries}, indent=2, ensure_ascii=False) + "\n")
@@ -118,7 +118,7 @@ def main():
     for d in (files_dir, work_dir, test_dir):
         os.makedirs(d, exist_ok=True)
     make_voices(files_dir)
-    make_recogniser(files_dir, work_dir, test_dir)
+    make_recognizer(files_dir, work_dir, test_dir)
 
 
 if __name__ == "__main__":

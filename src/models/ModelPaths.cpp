@@ -74,6 +74,12 @@ bool pathExists(const std::string& path) noexcept {
   }
 }
 
+void warnOfMissingFiles(const std::string& logTag, std::initializer_list<NamedFile> files) {
+  for (const NamedFile& file : files) {
+    if (!pathExists(file.path)) Logger::warning(logTag + " " + file.what + " does not exist at path: " + file.path);
+  }
+}
+
 fs::path directoryOfExecutablePath(const std::string& exePath) {
   std::string::size_type cut = exePath.find_last_of("/\\");
   if (cut == std::string::npos) return {};

@@ -1,4 +1,4 @@
-// Checks of the recogniser's model metadata, decoding graph and token table.
+// Checks of the recognizer's model metadata, decoding graph and token table.
 //
 // The engine accepts a broken graph and then crashes at the first decode, and
 // ends the process on a model without one of its nine zipformer2 metadata

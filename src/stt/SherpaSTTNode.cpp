@@ -2,7 +2,7 @@
 
 #include <quorvel/Logger.h>
 
-#include "SherpaSTTNodeInternals.h"
+#include "STTInternals.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -18,7 +18,7 @@ SherpaSTTNode::SherpaSTTNode(const QVAnyMap& /*config*/)
   typeName = "SherpaSTTNode";
 }
 
-SherpaSTTNode::~SherpaSTTNode() { Logger::info("[SherpaSTTNode] Destructor called"); }
+SherpaSTTNode::~SherpaSTTNode() { Logger::info(Internals::kLogTag + " Destructor called"); }
 
 bool SherpaSTTNode::loadSherpaModel(const std::string& modelPath, const std::string& tokensPath,
                                     const std::string& graphPath) {

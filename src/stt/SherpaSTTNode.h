@@ -1,5 +1,5 @@
 // Speech-to-text node: an audio sink that buffers mono input and, on request,
-// decodes it with a streaming CTC recogniser and an HLG decoding graph.
+// decodes it with a streaming CTC recognizer and an HLG decoding graph.
 //
 // Threads. The host's audio thread calls consume() once per block; it only
 // copies the block into a ring buffer of 480000 frames (dropping a block
@@ -10,7 +10,7 @@
 // loadSherpaModel() or destruction; the caller keeps those apart. Intake
 // (consume) may run concurrently with any of them except destruction.
 //
-// Ownership. The node owns its recogniser, its stream and the ring buffer;
+// Ownership. The node owns its recognizer, its stream and the ring buffer;
 // the host owns the node and destroys it through the virtual destructor.
 //
 // Failures are log lines and false/empty results; no exception leaves the
@@ -38,16 +38,16 @@ namespace quorvel::extensions::sherpa {
 class SherpaSTTNode : public SingleBusAudioSinkNode {
  public:
   SherpaSTTNode();
-  // The map is not read. Finds the recogniser files (see ModelPaths.h) and,
+  // The map is not read. Finds the recognizer files (see ModelPaths.h) and,
   // when the model file exists, loads them before returning.
   explicit SherpaSTTNode(const QVAnyMap& config);
   ~SherpaSTTNode() override;
 
-  // Loads (or reloads) the recogniser; false when it could not be created.
+  // Loads (or reloads) the recognizer; false when it could not be created.
   // Files refused before the engine sees them (a wrong engine build, model
   // metadata, decoding graph or token table the engine would not survive)
-  // fail the load and leave a loaded recogniser in place. Otherwise a reload
-  // first releases the current recogniser and stream, also when the engine
+  // fail the load and leave a loaded recognizer in place. Otherwise a reload
+  // first releases the current recognizer and stream, also when the engine
   // then fails (a missing file among other causes).
   bool loadSherpaModel(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
 

@@ -93,7 +93,7 @@ std::string readOptionalBool(const QVAnyMap& params, const std::string& key, boo
 }
 
 Result<QVAny> refuse(const std::string& action, const std::string& why) {
-  Logger::error("[SherpaTTSNode] Action '" + action + "' refused: " + why);
+  Logger::error(SherpaTTSNode::Internals::kLogTag + " Action '" + action + "' refused: " + why);
   return Result<QVAny>::failure(why);
 }
 
@@ -119,7 +119,7 @@ SherpaTTSNode::SherpaTTSNode(const QVAnyMap& config) : internals(std::make_uniqu
   registerEvent("synthesisStarted", synthesisStartedMetadata());
 }
 
-SherpaTTSNode::~SherpaTTSNode() { Logger::info("[SherpaTTSNode] Destructor called"); }
+SherpaTTSNode::~SherpaTTSNode() { Logger::info(Internals::kLogTag + " Destructor called"); }
 
 Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVAnyMap& params) {
   if (actionName == "synthesize") {
@@ -128,7 +128,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
     if (const size_t size = Internals::cleanedTextLength(text); size > Internals::kMaxSynthesisTextBytes)
       return refuse(actionName, "Text too long: " + std::to_string(size) + " bytes (at most " +
                                     std::to_string(Internals::kMaxSynthesisTextBytes) + ")");
-    Logger::debug("[SherpaTTSNode] Action 'synthesize' called with text: " + text);
+    Logger::debug(Internals::kLogTag + " Action 'synthesize' called with text: " + text);
     synthesize(text);
     return Result<QVAny>(QVAny());
   }
@@ -137,17 +137,17 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
     bool isFinal = false;
     if (auto why = readString(params, "token", token); !why.empty()) return refuse(actionName, why);
     if (auto why = readOptionalBool(params, "isFinal", isFinal); !why.empty()) return refuse(actionName, why);
-    Logger::debug("[SherpaTTSNode] Action 'appendStreamingText' called with token: " + token);
+    Logger::debug(Internals::kLogTag + " Action 'appendStreamingText' called with token: " + token);
     appendStreamingText(token, isFinal);
     return Result<QVAny>(QVAny());
   }
   if (actionName == "clearStreamingBuffer") {
-    Logger::debug("[SherpaTTSNode] Action 'clearStreamingBuffer' called");
+    Logger::debug(Internals::kLogTag + " Action 'clearStreamingBuffer' called");
     clearStreamingBuffer();
     return Result<QVAny>(QVAny());
   }
   if (actionName == "stop") {
-    Logger::debug("[SherpaTTSNode] Action 'stop' called");
+    Logger::debug(Internals::kLogTag + " Action 'stop' called");
     stop();
     return Result<QVAny>(QVAny());
   }
@@ -166,13 +166,13 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
 
 bool SherpaTTSNode::setBusFormat(AudioBusFormat& format) {
   if (format.numberOfChannels != 1 && format.numberOfChannels != 2) {
-    Logger::error("[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio.");
+    Logger::error(Internals::kLogTag + " Sherpa TTS only supports mono or stereo audio.");
     return false;
   }
   // A negative rate would be taken, and then every block would be silence
   // with the speech stalled in front of it. 0 means "no rate given".
   if (format.sampleRate < 0) {
-    Logger::error("[SherpaTTSNode] Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz.");
+    Logger::error(Internals::kLogTag + " Unsupported sample rate: " + std::to_string(format.sampleRate) + " Hz.");
     return false;
   }
   internals->setSampleRate(format.sampleRate);

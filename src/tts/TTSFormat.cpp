@@ -20,11 +20,6 @@ std::unique_ptr<AudioGraphResampler> SherpaTTSNode::Internals::makeResampler() {
   return fresh;
 }
 
-bool SherpaTTSNode::Internals::resamplerCallback(AudioBusList&, AudioBusList& outBuses) {
-  AudioBus* bus = outBuses.getBus(0);
-  return bus != nullptr && renderAudio(*bus);
-}
-
 void SherpaTTSNode::Internals::setSampleRate(int rate) {
   if (gate.insideProduce()) {
     // The conversion cannot change under the produce that runs it.

@@ -3,11 +3,10 @@
 // with the first of them, and the render step plays what is ready while the
 // rest is generated. Returning 0 from the callback ends a generation that
 // no longer matters ("stop", a newer whole text, a reload, teardown).
-#include <exception>
-
 #include <quorvel/Logger.h>
 
 #include "TTSInternals.h"
+#include "engine/EngineCall.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -31,14 +30,10 @@ bool SherpaTTSNode::Internals::generate(const std::string& text, GrowingSegment&
   // An exception thrown inside the engine (a token id beyond the model's
   // table, a token table without "_", an unknown espeak voice) counts as no
   // result; unlike a plain null result it is reported.
-  try {
-    audio = SherpaOnnxOfflineTtsGenerateWithCallbackWithArg(tts, text.c_str(), speakerId, 1.0f,
-                                                            &Internals::onGeneratedSamples, &arg);
-  } catch (const std::exception& e) {
-    Logger::error(std::string("[SherpaTTSNode] Engine error while synthesizing: ") + e.what());
-  } catch (...) {
-    Logger::error("[SherpaTTSNode] Engine error while synthesizing: unknown");
-  }
+  audio = engineCall(kLogTag, "synthesizing", [&] {
+    return SherpaOnnxOfflineTtsGenerateWithCallbackWithArg(tts, text.c_str(), speakerId, 1.0f,
+                                                           &Internals::onGeneratedSamples, &arg);
+  });
   GeneratedAudioItem* item = segment.published != nullptr ? segment.published : segment.owned.get();
   if (audio != nullptr) {
     // The result is the sentences joined; whatever of it no callback
@@ -60,7 +55,7 @@ bool SherpaTTSNode::Internals::acceptSamples(GrowingSegment& segment, const floa
     return false;
   }
   if (!item->append(samples, n)) {
-    Logger::warning("[SherpaTTSNode] Out of memory for synthesized audio; the rest of the text is not spoken.");
+    Logger::warning(kLogTag + " Out of memory for synthesized audio; the rest of the text is not spoken.");
     segment.endedEarly = true;
     return false;
   }
@@ -74,7 +69,7 @@ void SherpaTTSNode::Internals::publish(GrowingSegment& segment) {
     nextItem.store(item);
   } else if (!queuedPieces.push(item)) {
     // Pieces are cut only when the queue has room, so this is a fault.
-    Logger::error("[SherpaTTSNode] Piece queue full; a piece is dropped.");
+    Logger::error(kLogTag + " Piece queue full; a piece is dropped.");
     return;
   }
   // Room was reserved before the generation began.

@@ -43,6 +43,9 @@ inline const std::string kFinished{"finished"};
 
 class SherpaTTSNode::Internals {
  public:
+  // Every log line of the node begins with this.
+  static inline const std::string kLogTag{"[SherpaTTSNode]"};
+
   // Resolves the default voice files of `language` and loads them.
   Internals(SherpaTTSNode* node, const std::string& language);
   ~Internals();

@@ -1,12 +1,12 @@
 // Loading a voice, releasing it and everything that depends on it, and the
 // exclusion of produce while that happens.
 #include <cstdint>
-#include <cstring>
-#include <filesystem>
 
 #include <quorvel/Logger.h>
 
 #include "TTSInternals.h"
+#include "engine/EngineCall.h"
+#include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
 #include "models/ModelPaths.h"
 #include "models/VoiceFileChecks.h"
@@ -20,11 +20,8 @@ std::string addressOf(const void* object) { return std::to_string(reinterpret_ca
 // An exception thrown inside the engine counts as a failed creation.
 const SherpaOnnxOfflineTts* createEngine(const SherpaOnnxOfflineTtsConfig& config) {
   if (!engineVersionMatches("SherpaTTSNode")) return nullptr;
-  try {
-    return SherpaOnnxCreateOfflineTts(&config);
-  } catch (...) {
-    return nullptr;
-  }
+  return engineCall(SherpaTTSNode::Internals::kLogTag, "creating the voice",
+                    [&config] { return SherpaOnnxCreateOfflineTts(&config); });
 }
 
 }  // namespace
@@ -33,32 +30,32 @@ SherpaTTSNode::Internals::Internals(SherpaTTSNode* owner, const std::string& lan
   const std::string model = defaultTTSModelPath(language);
   const std::string tokens = defaultTTSTokensPath(language);
   const std::string dataDir = defaultTTSDataDirPath(language);
-  Logger::debug("[SherpaTTSNode] Attempting to load TTS model for language: " + language);
-  Logger::debug("[SherpaTTSNode] Model path: " + model);
-  Logger::debug("[SherpaTTSNode] Tokens path: " + tokens);
-  Logger::debug("[SherpaTTSNode] Data dir path: " + dataDir);
+  Logger::debug(kLogTag + " Attempting to load TTS model for language: " + language);
+  Logger::debug(kLogTag + " Model path: " + model);
+  Logger::debug(kLogTag + " Tokens path: " + tokens);
+  Logger::debug(kLogTag + " Data dir path: " + dataDir);
   if (!pathExists(model)) {
-    Logger::error("[SherpaTTSNode] Model file does not exist at path: " + model);
+    Logger::error(kLogTag + " Model file does not exist at path: " + model);
     return;
   }
-  Logger::debug("[SherpaTTSNode] Model file exists, attempting to load...");
+  Logger::debug(kLogTag + " Model file exists, attempting to load...");
   if (loadModel(model, tokens, dataDir)) {
-    Logger::info("[SherpaTTSNode] Sherpa model loaded successfully: " + model +
+    Logger::info(kLogTag + " Sherpa model loaded successfully: " + model +
                  ", tts=" + (tts != nullptr ? "valid" : "null") + ", this=" + addressOf(this));
   } else {
-    Logger::error("[SherpaTTSNode] Failed to load Sherpa model.");
+    Logger::error(kLogTag + " Failed to load Sherpa model.");
   }
 }
 
 SherpaTTSNode::Internals::~Internals() {
-  Logger::info("[SherpaTTSNode] Destructor called - starting cleanup");
+  Logger::info(kLogTag + " Destructor called - starting cleanup");
   // Kept for good: from here on produce renders silence until the object is gone.
   gate.closeForGood();
   tearingDown.store(true);  // a generation under way ends at its next sentence
   engine.discardDeferred();
   cleanup();
   gate.awaitLastExit();
-  Logger::info("[SherpaTTSNode] Destructor completed");
+  Logger::info(kLogTag + " Destructor completed");
 }
 
 bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const std::string& newTokensPath,
@@ -72,7 +69,7 @@ bool SherpaTTSNode::Internals::loadModel(const std::string& newModelPath, const 
     engine.defer([this, newModelPath, newTokensPath, newDataPath] {
       loadModelHoldingEngine(newModelPath, newTokensPath, newDataPath);
     });
-    Logger::warning("[SherpaTTSNode] loadModel called on the audio thread while the engine is busy; the voice is "
+    Logger::warning(kLogTag + " loadModel called on the audio thread while the engine is busy; the voice is "
                     "loaded when it is free: " + newModelPath);
     return false;
   }
@@ -95,24 +92,17 @@ bool SherpaTTSNode::Internals::loadModelHoldingEngine(const std::string& newMode
 
 bool SherpaTTSNode::Internals::checkVoiceFiles(const std::string& newModelPath, const std::string& newTokensPath,
                                                const std::string& newDataPath) {
-  Logger::info("[SherpaTTSNode] loadModel called with path: " + newModelPath);
-  if (!pathExists(newModelPath)) {
-    Logger::warning("[SherpaTTSNode] Model file does not exist at path: " + newModelPath);
-  }
-  if (!pathExists(newTokensPath)) {
-    Logger::warning("[SherpaTTSNode] Tokens file does not exist at path: " + newTokensPath);
-  }
-  if (!pathExists(newDataPath)) {
-    Logger::warning("[SherpaTTSNode] Data directory does not exist at path: " + newDataPath);
-  }
+  Logger::info(kLogTag + " loadModel called with path: " + newModelPath);
+  warnOfMissingFiles(kLogTag,
+                     {{"Model file", newModelPath}, {"Tokens file", newTokensPath}, {"Data directory", newDataPath}});
   // The engine ends the process on some malformed voice files instead of
   // failing; those are refused here, before the loaded voice is torn down,
   // so that a wrong path leaves a working node speaking.
   const std::string problem = voiceFilesProblem(newModelPath, newTokensPath, newDataPath);
   if (problem.empty()) return true;
-  Logger::error("[SherpaTTSNode] " + problem);
-  Logger::error("[SherpaTTSNode] Failed to create Sherpa Offline TTS.");
-  Logger::error("[SherpaTTSNode] Check that the model files exist and are valid");
+  Logger::error(kLogTag + " " + problem);
+  Logger::error(kLogTag + " Failed to create Sherpa Offline TTS.");
+  Logger::error(kLogTag + " Check that the model files exist and are valid");
   return false;
 }
 
@@ -120,27 +110,24 @@ bool SherpaTTSNode::Internals::installVoiceHoldingEngine(const std::string& newM
                                                          const std::string& newTokensPath,
                                                          const std::string& newDataPath) {
   if (tts != nullptr) {
-    Logger::info("[SherpaTTSNode] Model already loaded, cleaning up before reloading");
+    Logger::info(kLogTag + " Model already loaded, cleaning up before reloading");
     cleanupHoldingEngine();
   }
-  Logger::info("[SherpaTTSNode] Loading TTS model from: " + newModelPath);
+  Logger::info(kLogTag + " Loading TTS model from: " + newModelPath);
   modelPath = newModelPath;
   tokensPath = newTokensPath;
   dataDirPath = newDataPath;
-  std::memset(&config, 0, sizeof config);
-  config.model.vits.model = modelPath.c_str();
-  config.model.vits.tokens = tokensPath.c_str();
-  config.model.vits.data_dir = dataDirPath.c_str();
-  Logger::info("[SherpaTTSNode] Calling SherpaOnnxCreateOfflineTts...");
+  fillVoiceConfig(config, modelPath, tokensPath, dataDirPath);
+  Logger::info(kLogTag + " Calling SherpaOnnxCreateOfflineTts...");
   tts = createEngine(config);
   // cleanup released the conversion; the graph still runs at sampleRate.
   restoreConversion();
   if (tts != nullptr) {
-    Logger::info("[SherpaTTSNode] TTS model loaded successfully");
+    Logger::info(kLogTag + " TTS model loaded successfully");
     return true;
   }
-  Logger::error("[SherpaTTSNode] Failed to create Sherpa Offline TTS.");
-  Logger::error("[SherpaTTSNode] Check that the model files exist and are valid");
+  Logger::error(kLogTag + " Failed to create Sherpa Offline TTS.");
+  Logger::error(kLogTag + " Check that the model files exist and are valid");
   return false;
 }
 
@@ -150,7 +137,7 @@ void SherpaTTSNode::Internals::cleanup() {
 }
 
 void SherpaTTSNode::Internals::cleanupHoldingEngine() {
-  Logger::info("[SherpaTTSNode] Cleaning up resources...");
+  Logger::info(kLogTag + " Cleaning up resources...");
   // A synthesis announced and not yet published (its listener reloads)
   // gives way; dropped speech gets no "finished" and starts no buffered text.
   dropBefore.store(nextSequence.load());
@@ -161,7 +148,7 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     // can be emptied here on its own thread. The segments are freed, and
     // the conversion replaced, by this produce call after its block.
     detachPlayback(nullptr);
-    Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) +
+    Logger::info(kLogTag + " Clearing " + std::to_string(generatedAudioItems.size()) +
                  " generated audio items");
     gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
   } else {
@@ -175,7 +162,7 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     // null, the queue is empty, the resampler is detached, and syntheses
     // wait for the engine.
     oldResampler.reset();
-    Logger::info("[SherpaTTSNode] Clearing " + std::to_string(generatedAudioItems.size()) +
+    Logger::info(kLogTag + " Clearing " + std::to_string(generatedAudioItems.size()) +
                  " generated audio items");
     // isAudioPlaying may be reading an item it loaded before the pointers
     // were cleared; it does so under streamingMutex.
@@ -183,20 +170,20 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     generatedAudioItems.clear();
   }
   if (tts != nullptr) {
-    Logger::info("[SherpaTTSNode] Freeing TTS model");
+    Logger::info(kLogTag + " Freeing TTS model");
     SherpaOnnxDestroyOfflineTts(tts);
     tts = nullptr;
   }
-  Logger::info("[SherpaTTSNode] Cleanup completed");
+  Logger::info(kLogTag + " Cleanup completed");
 }
 
 void SherpaTTSNode::Internals::detachPlayback(std::unique_ptr<AudioGraphResampler>* detachedResampler) {
-  Logger::info("[SherpaTTSNode] Clearing atomic pointers");
+  Logger::info(kLogTag + " Clearing atomic pointers");
   currentItem.store(nullptr);
   nextItem.store(nullptr);
   queuedPieces.clear();
   if (!resampler) return;
-  Logger::info("[SherpaTTSNode] Freeing resampler");
+  Logger::info(kLogTag + " Freeing resampler");
   if (detachedResampler != nullptr) {
     *detachedResampler = std::move(resampler);
   } else {

@@ -112,6 +112,12 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   return true;
 }
 
+// The conversion asks for each block at the voice's rate through here.
+bool SherpaTTSNode::Internals::resamplerCallback(AudioBusList&, AudioBusList& outBuses) {
+  AudioBus* bus = outBuses.getBus(0);
+  return bus != nullptr && renderAudio(*bus);
+}
+
 void SherpaTTSNode::Internals::dropQueuedBefore(uint64_t sequence) {
   for (GeneratedAudioItem* piece = queuedPieces.front(); piece != nullptr && piece->sequence < sequence;
        piece = queuedPieces.front())

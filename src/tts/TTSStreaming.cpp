@@ -73,7 +73,7 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
       noteStreamingText();
     }
     if (piece.empty()) return;
-    if (afterFinished) Logger::debug("[SherpaTTSNode] Synthesizing buffered text after audio finished: " + piece);
+    if (afterFinished) Logger::debug(kLogTag + " Synthesizing buffered text after audio finished: " + piece);
     synthesizeHoldingEngine(piece, SegmentKind::kPiece, prepared);
   } catch (...) {
   }
@@ -93,13 +93,7 @@ void SherpaTTSNode::Internals::stop() {
   // way gives way once its generation returns.
   dropBefore.store(nextSequence.load());
   bufferedSynthesisPending.store(false);
-  {
-    std::lock_guard<std::mutex> streaming(streamingMutex);
-    streamingBuffer.clear();
-    finalRequested = false;
-    noteStreamingText();
-  }
-  firstSynthesis.store(true);
+  clearStreamingBuffer();
 }
 
 void SherpaTTSNode::Internals::synthesizeBufferedText() {

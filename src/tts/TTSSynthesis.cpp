@@ -53,16 +53,16 @@ bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, 
 }
 
 bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind, bool prepared) {
-  Logger::debug(std::string("[SherpaTTSNode] synthesize called, tts=") + (tts != nullptr ? "valid" : "null") +
+  Logger::debug(kLogTag + " synthesize called, tts=" + (tts != nullptr ? "valid" : "null") +
                 ", this=" + std::to_string(reinterpret_cast<uintptr_t>(this)));
   releaseStaleAudio();
   if (tts == nullptr) {
-    Logger::error("[SherpaTTSNode] synthesize is called but TTS instance is not initialized.");
+    Logger::error(kLogTag + " synthesize is called but TTS instance is not initialized.");
     return false;
   }
   const std::string cleanedText = cleanTextForSynthesis(text);
   if (cleanedText.size() > kMaxSynthesisTextBytes) {
-    Logger::error("[SherpaTTSNode] Text too long to synthesize: " + std::to_string(cleanedText.size()) +
+    Logger::error(kLogTag + " Text too long to synthesize: " + std::to_string(cleanedText.size()) +
                   " bytes (at most " + std::to_string(kMaxSynthesisTextBytes) + "); nothing is spoken.");
     return false;
   }

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
 #include "engine/SherpaOnnxCApi.h"
 
@@ -14,18 +15,9 @@ TEST(RealEngine, ReportsTheVersionTheDeclarationsDescribe) {
 }
 
 TEST(RealEngine, CreateReturnsNullForMissingFiles) {
-  SherpaOnnxOfflineTtsConfig config{};
-  config.model.vits.model = "/nonexistent/model.onnx";
-  config.model.vits.tokens = "/nonexistent/tokens.txt";
-  config.model.vits.data_dir = "/nonexistent/espeak-ng-data";
-  EXPECT_EQ(SherpaOnnxCreateOfflineTts(&config), nullptr);
+  const VoiceConfig voice("/nonexistent/model.onnx", "/nonexistent/tokens.txt", "/nonexistent/espeak-ng-data");
+  EXPECT_EQ(SherpaOnnxCreateOfflineTts(&voice.record()), nullptr);
 
-  SherpaOnnxOnlineRecognizerConfig rconfig{};
-  rconfig.feat_config.feature_dim = 80;
-  rconfig.model_config.zipformer2_ctc.model = "/nonexistent/model.ort";
-  rconfig.model_config.tokens = "/nonexistent/tokens.txt";
-  rconfig.model_config.num_threads = 1;
-  rconfig.model_config.provider = "cpu";
-  rconfig.ctc_fst_decoder_config.graph = "/nonexistent/HLG.fst";
-  EXPECT_EQ(SherpaOnnxCreateOnlineRecognizer(&rconfig), nullptr);
+  const RecognizerConfig recognizer("/nonexistent/model.ort", "/nonexistent/tokens.txt", "/nonexistent/HLG.fst");
+  EXPECT_EQ(SherpaOnnxCreateOnlineRecognizer(&recognizer.record()), nullptr);
 }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,12 +17,15 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
 #include "support/KnownAudio.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using quorvel::extensions::sherpa::RecognizerConfig;
+using quorvel::extensions::sherpa::VoiceConfig;
 
 fs::path exeDir() {
   std::vector<char> buf(4096);
@@ -55,17 +57,10 @@ using TtsPtr = std::unique_ptr<const SherpaOnnxOfflineTts, TtsDeleter>;
 
 TtsPtr createVoice(const VoiceFiles& voice, const std::string& modelFile) {
   const fs::path dir = filesDir() / voice.dir;
-  const std::string model = (dir / modelFile).string();
-  const std::string tokens = (dir / "tokens.txt").string();
-  const std::string data = (dir / "espeak-ng-data").string();
-  SherpaOnnxOfflineTtsConfig config{};
-  config.model.vits.model = model.c_str();
-  config.model.vits.tokens = tokens.c_str();
-  config.model.vits.data_dir = data.c_str();
-  config.model.num_threads = 1;
-  config.model.provider = "cpu";
+  const VoiceConfig config((dir / modelFile).string(), (dir / "tokens.txt").string(),
+                           (dir / "espeak-ng-data").string());
   try {
-    return TtsPtr(SherpaOnnxCreateOfflineTts(&config));
+    return TtsPtr(SherpaOnnxCreateOfflineTts(&config.record()));
   } catch (...) {
     return nullptr;
   }
@@ -196,19 +191,11 @@ struct StreamDeleter {
 using StreamPtr = std::unique_ptr<const SherpaOnnxOnlineStream, StreamDeleter>;
 
 RecognizerPtr createRecognizer() {
-  const std::string model =
-      (filesDir() / "ctc-epoch-30-avg-3-chunk-16-left-128.int8.with_runtime_opt.ort").string();
-  const std::string tokens = (filesDir() / "tokens.txt").string();
-  const std::string graph = (filesDir() / "HLG.fst").string();
-  SherpaOnnxOnlineRecognizerConfig config{};
-  config.feat_config.feature_dim = 80;
-  config.model_config.zipformer2_ctc.model = model.c_str();
-  config.model_config.tokens = tokens.c_str();
-  config.model_config.num_threads = 4;
-  config.model_config.provider = "cpu";
-  config.ctc_fst_decoder_config.graph = graph.c_str();
+  const RecognizerConfig config(
+      (filesDir() / "ctc-epoch-30-avg-3-chunk-16-left-128.int8.with_runtime_opt.ort").string(),
+      (filesDir() / "tokens.txt").string(), (filesDir() / "HLG.fst").string());
   try {
-    return RecognizerPtr(SherpaOnnxCreateOnlineRecognizer(&config));
+    return RecognizerPtr(SherpaOnnxCreateOnlineRecognizer(&config.record()));
   } catch (...) {
     return nullptr;
   }

@@ -6,12 +6,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "RealVoice.h"
 #include "RenderThread.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
 #include "support/LogCapture.h"
 #include "tts/TTSInternals.h"
@@ -33,13 +33,8 @@ const char* const kText =
     "They would work until late in the evening and then take the bus home.";
 
 std::vector<float> engineAudio(const std::string& text) {
-  SherpaOnnxOfflineTtsConfig config;
-  std::memset(&config, 0, sizeof config);
-  const std::string model = onnxModel(), tokensFile = tokens(), data = dataDir();
-  config.model.vits.model = model.c_str();
-  config.model.vits.tokens = tokensFile.c_str();
-  config.model.vits.data_dir = data.c_str();
-  const SherpaOnnxOfflineTts* tts = SherpaOnnxCreateOfflineTts(&config);
+  const VoiceConfig config(onnxModel(), tokens(), dataDir());
+  const SherpaOnnxOfflineTts* tts = SherpaOnnxCreateOfflineTts(&config.record());
   if (tts == nullptr) return {};
   const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), 0, 1.0f);
   std::vector<float> samples;

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -19,6 +18,7 @@
 
 #include "RealVoice.h"
 #include "RenderThread.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
 #include "support/LogCapture.h"
 #include "support/StreamedAnswer.h"
@@ -39,13 +39,7 @@ constexpr unsigned kBlock = 160;  // 10 ms at the voice's rate
 // The engine alone, speaking one text.
 class Engine {
  public:
-  Engine() {
-    std::memset(&config_, 0, sizeof config_);
-    config_.model.vits.model = model_.c_str();
-    config_.model.vits.tokens = tokens_.c_str();
-    config_.model.vits.data_dir = data_.c_str();
-    tts_ = SherpaOnnxCreateOfflineTts(&config_);
-  }
+  Engine() { tts_ = SherpaOnnxCreateOfflineTts(&config_.record()); }
   ~Engine() {
     if (tts_ != nullptr) SherpaOnnxDestroyOfflineTts(tts_);
   }
@@ -59,10 +53,7 @@ class Engine {
   }
 
  private:
-  std::string model_ = defaultTTSModelPath("en");
-  std::string tokens_ = defaultTTSTokensPath("en");
-  std::string data_ = defaultTTSDataDirPath("en");
-  SherpaOnnxOfflineTtsConfig config_;
+  const VoiceConfig config_{defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en")};
   const SherpaOnnxOfflineTts* tts_ = nullptr;
 };
 

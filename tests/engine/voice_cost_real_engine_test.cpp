@@ -17,6 +17,7 @@
 #include <quorvel/AudioBus.h>
 
 #include "RealVoice.h"
+#include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
 #include "models/ModelMetadata.h"
 #include "models/ModelPaths.h"
@@ -52,16 +53,11 @@ struct TtsDeleter {
 };
 using TtsPtr = std::unique_ptr<const SherpaOnnxOfflineTts, TtsDeleter>;
 
-// The engine as the node configures it: a zero-filled config.
+// The engine configured as the node configures it.
 TtsPtr createEngineVoice(const std::string& model, const fs::path& dir) {
-  const std::string tokens = (dir / "tokens.txt").string();
-  const std::string data = (dir / "espeak-ng-data").string();
-  SherpaOnnxOfflineTtsConfig config{};
-  config.model.vits.model = model.c_str();
-  config.model.vits.tokens = tokens.c_str();
-  config.model.vits.data_dir = data.c_str();
+  const VoiceConfig config(model, (dir / "tokens.txt").string(), (dir / "espeak-ng-data").string());
   try {
-    return TtsPtr(SherpaOnnxCreateOfflineTts(&config));
+    return TtsPtr(SherpaOnnxCreateOfflineTts(&config.record()));
   } catch (...) {
     return nullptr;
   }

@@ -18,7 +18,7 @@
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/SherpaSTTNodeInternals.h"
+#include "stt/STTInternals.h"
 #include "stt/SttTestFiles.h"
 #include "support/LogCapture.h"
 #include "tts/SherpaTTSNode.h"

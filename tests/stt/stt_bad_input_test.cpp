@@ -20,7 +20,7 @@
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/SherpaSTTNodeInternals.h"
+#include "stt/STTInternals.h"
 #include "support/LogCapture.h"
 
 using namespace quorvel;

@@ -14,7 +14,7 @@
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/SherpaSTTNodeInternals.h"
+#include "stt/STTInternals.h"
 #include "support/LogCapture.h"
 
 using namespace quorvel;
@@ -186,7 +186,8 @@ TEST_F(SttNodeLifecycle, RecognizerCreationThatThrowsIsAFailedLoad) {
   LogCapture log;
   EXPECT_FALSE(internals.loadSherpaModel(files.model, files.tokens, files.graph));
   const Lines lines = log.lines();
-  ASSERT_GE(lines.size(), 2u);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(log.linesStartingWith(P + "Engine error while creating the recognizer: ").size(), 1u);
   EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
             (Lines{P + "Sherpa failed to create recognizer", P + "Check that the model files exist and are valid"}));
   EXPECT_EQ(internals.recognizer, nullptr);

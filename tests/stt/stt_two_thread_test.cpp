@@ -12,7 +12,7 @@
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/SherpaSTTNodeInternals.h"
+#include "stt/STTInternals.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;

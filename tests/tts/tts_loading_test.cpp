@@ -109,6 +109,7 @@ TEST_F(TTSLoading, AnEngineThatThrowsIsAFailedLoad) {
   logs->clear();
   EXPECT_FALSE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
   EXPECT_EQ(in(*node).tts, nullptr);
+  EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while creating the voice: fake engine: corrupt model"));
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Failed to create Sherpa Offline TTS."));
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Check that the model files exist and are valid"));
   // Without a voice, synthesis refuses.

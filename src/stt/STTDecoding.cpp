@@ -1,14 +1,14 @@
 // Audio intake and decoding of SherpaSTTNode::Internals.
 #include <cmath>
-#include <exception>
 #include <memory>
 #include <new>
 
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/Logger.h>
 
-#include "SherpaSTTNodeInternals.h"
+#include "STTInternals.h"
 #include "buffer/AudioData.h"
+#include "engine/EngineCall.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -59,7 +59,7 @@ bool SherpaSTTNode::Internals::consume(AudioBus& bus) {
   const unsigned int freeFrames = inputBuffer->getAvailableFramesToProduce();
   const unsigned int frames = buffer->getNumberOfFrames();
   if (freeFrames < frames) {
-    if (!overflowReported) Logger::warning("[SherpaSTTNode] Input buffer is full, dropping audio data.");
+    if (!overflowReported) Logger::warning(kLogTag + " Input buffer is full, dropping audio data.");
     overflowReported = true;
     return false;
   }
@@ -74,7 +74,7 @@ std::string SherpaSTTNode::Internals::processAudio() {
   if (frames == 0) return {};
   if (recognizer == nullptr || stream == nullptr) {
     // Kept, so that a model loaded later still decodes it.
-    Logger::warning("[SherpaSTTNode] No model loaded; keeping " + std::to_string(frames) +
+    Logger::warning(kLogTag + " No model loaded; keeping " + std::to_string(frames) +
                     " buffered frames");
     return {};
   }
@@ -86,12 +86,12 @@ std::string SherpaSTTNode::Internals::processAudio() {
 // The engine ends the process when a stream that has been fed receives
 // another rate, so a rate change starts a fresh stream (and a fresh text).
 bool SherpaSTTNode::Internals::replaceStream(uint32_t newRate) {
-  Logger::warning("[SherpaSTTNode] Sample rate changed from " + std::to_string(streamSampleRate) + " to " +
+  Logger::warning(kLogTag + " Sample rate changed from " + std::to_string(streamSampleRate) + " to " +
                   std::to_string(newRate) + " Hz, starting a new stream");
   SherpaOnnxDestroyOnlineStream(stream);
   stream = nullptr;
   if (createStream()) return true;
-  // No stream without recogniser: drop both rather than keep half a model.
+  // No stream without recognizer: drop both rather than keep half a model.
   cleanup();
   return false;
 }
@@ -101,7 +101,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   try {
     audioDataToProcess = std::make_unique<AudioData<float>>(1, frames);
   } catch (const std::bad_alloc&) {
-    Logger::error("[SherpaSTTNode] Out of memory for " + std::to_string(frames) +
+    Logger::error(kLogTag + " Out of memory for " + std::to_string(frames) +
                   " frames; audio kept buffered");
     return {};
   }
@@ -110,15 +110,15 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   float* samples = buffer.getWritePointer(0);
   const Sanitized sanitized = sanitizeSamples(samples, frames);
   if (sanitized.silenced > 0) {
-    Logger::warning("[SherpaSTTNode] Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
+    Logger::warning(kLogTag + " Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
   }
   if (sanitized.clamped > 0) {
-    Logger::warning("[SherpaSTTNode] Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
+    Logger::warning(kLogTag + " Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
   }
-  try {
-    // Recorded before the call: once the engine has seen any audio, the
-    // stream's rate is fixed.
-    streamSampleRate = rate;
+  // Recorded before the call: once the engine has seen any audio, the
+  // stream's rate is fixed.
+  streamSampleRate = rate;
+  return engineCall(kLogTag, "decoding", [&]() -> std::string {
     SherpaOnnxOnlineStreamAcceptWaveform(stream, static_cast<int32_t>(rate), buffer.getReadPointer(0),
                                          static_cast<int32_t>(frames));
     while (SherpaOnnxIsOnlineStreamReady(recognizer, stream) != 0) {
@@ -130,12 +130,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
     }
     if (result.result == nullptr || result.result->text == nullptr) return {};
     return std::string(result.result->text);
-  } catch (const std::exception& e) {
-    Logger::error(std::string("[SherpaSTTNode] Engine error while decoding: ") + e.what());
-  } catch (...) {
-    Logger::error("[SherpaSTTNode] Engine error while decoding: unknown");
-  }
-  return {};
+  });
 }
 
 }  // namespace quorvel::extensions::sherpa

@@ -17,6 +17,9 @@ namespace quorvel::extensions::sherpa {
 
 class SherpaSTTNode::Internals {
  public:
+  // Every log line of the node begins with this.
+  static inline const std::string kLogTag{"[SherpaSTTNode]"};
+
   static constexpr int kMinSampleRate = 8000;
   static constexpr int kMaxSampleRate = 192000;
 
@@ -25,10 +28,14 @@ class SherpaSTTNode::Internals {
   Internals(const Internals&) = delete;
   Internals& operator=(const Internals&) = delete;
 
+  // Loading and teardown (STTLoading.cpp).
   bool loadSherpaModel(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
   void cleanup();
 
+  // Input format (STTFormat.cpp).
   bool setBusFormat(const AudioBusFormat& format);
+
+  // Intake (audio thread) and decoding (STTDecoding.cpp).
   bool consume(AudioBus& bus);
   std::string processAudio();
 

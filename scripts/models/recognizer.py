@@ -1,4 +1,4 @@
-"""Builds a tiny streaming Zipformer2-CTC-shaped recogniser that hears tones.
+"""Builds a tiny streaming Zipformer2-CTC-shaped recognizer that hears tones.
 
 The model averages groups of four fbank frames and scores, for each token,
 the log-mel energy in a narrow band of mel bins against the bins flanking it.
@@ -59,7 +59,7 @@ AMPLITUDE = 0.4
 
 METADATA = {
     "model_type": "zipformer2",
-    "model_author": "tone-recogniser-generator",
+    "model_author": "tone-recognizer-generator",
     "comment": "synthetic tone detector for tests",
     "encoder_dims": "8",
     "query_head_dims": "2",
@@ -160,7 +160,7 @@ def build_model():
         else:
             nodes.append(N("Identity", [name], ["new_" + name]))
     graph = helper.make_graph(nodes, "tone_ctc", inputs, outputs, initializer=inits)
-    model = helper.make_model(graph, producer_name="tone-recogniser-generator",
+    model = helper.make_model(graph, producer_name="tone-recognizer-generator",
                               opset_imports=[helper.make_opsetid("", 17)])
     model.ir_version = 8
     for k in sorted(METADATA):
