@@ -15,7 +15,6 @@
 #include "TTSTestSupport.h"
 
 using namespace tts_test;
-using quorvel::AudioBusFormat;
 using quorvel::AudioGraphResampler;
 using quorvel::Result;
 
@@ -36,11 +35,6 @@ class BadInputTTS : public TTSFixture {
       audible = audible || block.peak() > 0.2f;
     }
     return audible && events.count("finished") == 1;
-  }
-
-  static bool setFormat(SherpaTTSNode& node, int rate, unsigned channels) {
-    AudioBusFormat format{rate, channels};
-    return node.setBusFormat(format);
   }
 };
 
@@ -114,7 +108,7 @@ TEST_F(BadInputTTS, ScalarsOfAnotherTypeConvertByTheHostsRules) {
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Tokens file does not exist at path: false"));
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Data directory does not exist at path: 1.5"));
   fake_engine::knobs().createTtsFails = false;
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   EXPECT_TRUE(speaksAfterwards(*node));
 }
 
@@ -189,7 +183,8 @@ TEST_F(BadInputTTS, ABlockOfNoFramesAdvancesNothing) {
     EventLog events(*node);
     node->synthesize("Zero.");
     for (int i = 0; i < 5; ++i) {
-      Block empty(2, 0, rate);
+      Block empty(2, 1, rate);
+      empty.wrap(0);
       EXPECT_TRUE(node->produce(empty.bus()));
     }
     GeneratedAudioItem* item = in(*node).nextItem.load();
@@ -293,6 +288,6 @@ TEST_F(BadInputTTS, ALoadModelPathTheFileSystemCannotCheckCountsAsMissing) {
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Model file does not exist at path: " + tooLong));
   EXPECT_NO_THROW(node->loadModel(tooLong, tooLong, tooLong));
   EXPECT_EQ(logs->count("[SherpaTTSNode] Data directory does not exist at path: " + tooLong), 1u);
-  EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  EXPECT_TRUE(reload(*node));
   EXPECT_TRUE(speaksAfterwards(*node));
 }

@@ -45,10 +45,8 @@ TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
     readyAtEachSentence.push_back(item->samplesReady());
     // The render step catches up with generation: what is ready plays, then
     // silence, with no "finished" while the engine still works.
-    for (int b = 0; b < 5; ++b) {
-      node->produce(block.bus());
-      heard.insert(heard.end(), block.channel(0).begin(), block.channel(0).end());
-    }
+    const std::vector<float> more = renderMono(*node, block, 5);
+    heard.insert(heard.end(), more.begin(), more.end());
     EXPECT_EQ(item->readPosition.load(), made);
     EXPECT_FALSE(item->complete.load());
     EXPECT_EQ(events.count("finished"), 0);
@@ -56,10 +54,8 @@ TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
   });
   node->synthesize("Three sentences. Of speech. Here.");
   EXPECT_EQ(readyAtEachSentence, (std::vector<int32_t>{400, 800}));
-  for (int b = 0; b < 3; ++b) {
-    node->produce(block.bus());
-    heard.insert(heard.end(), block.channel(0).begin(), block.channel(0).end());
-  }
+  const std::vector<float> rest = renderMono(*node, block, 3);
+  heard.insert(heard.end(), rest.begin(), rest.end());
   EXPECT_EQ(events.count("finished"), 1);
   // Every sample once, in order, with silence where playback waited.
   std::vector<float> sound;
@@ -121,7 +117,7 @@ TEST_F(TTSGrowingSegment, AReloadEndsAGenerationEarly) {
   std::thread reload;
   betweenSentences([&](int32_t made) {
     if (made != 400 || reload.joinable()) return;
-    reload = std::thread([&] { EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir())); });
+    reload = std::thread([&] { EXPECT_TRUE(this->reload(*node)); });
     while (in(*node).loadsWaiting.load() == 0) std::this_thread::yield();
   });
   node->synthesize("The first text. Its second sentence. Its third.");

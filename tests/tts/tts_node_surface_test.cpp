@@ -14,8 +14,6 @@ namespace {
 
 using Entries = std::vector<std::pair<LogLevel, std::string>>;
 
-std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
-
 class TTSNodeSurface : public TTSFixture {};
 
 }  // namespace

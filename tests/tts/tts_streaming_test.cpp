@@ -13,10 +13,6 @@ namespace {
 
 class TTSStreaming : public TTSFixture {
  protected:
-  static std::string buffer(SherpaTTSNode& node) {
-    std::lock_guard<std::mutex> lock(in(node).streamingMutex);
-    return in(node).streamingBuffer;
-  }
   // Produces blocks until the playing item has ended and "finished" is out.
   static int playToFinished(SherpaTTSNode& node, EventLog& events, Block& block) {
     const int before = events.count("finished");
@@ -150,7 +146,7 @@ TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
 TEST_F(TTSStreaming, WithoutAVoicePiecesAreCutAndRefused) {
   auto node = makeNode();
   fake_engine::knobs().createTtsFails = true;
-  node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+  reload(*node);
   ASSERT_EQ(in(*node).tts, nullptr);
   logs->clear();
   node->appendStreamingText(std::string(60, 'a') + ". rest", false);

@@ -20,8 +20,6 @@ class TTSSynthesis : public TTSFixture {
   }
 };
 
-std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
-
 }  // namespace
 
 TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
@@ -64,10 +62,10 @@ TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   EXPECT_LE(stamp, after);
   EXPECT_EQ(rest.substr(space), " text=\"Hi.\"");
 
-  auto all = events.all();
+  auto all = events.events();
   ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].first, "synthesisStarted");
-  EXPECT_EQ(all[0].second, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
+  EXPECT_EQ(all[0].name, "synthesisStarted");
+  EXPECT_EQ(all[0].payload, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
 
   GeneratedAudioItem* item = in(*node).nextItem.load();
   ASSERT_NE(item, nullptr);
