@@ -125,6 +125,12 @@ using SyscallFunction = long (*)(long, ...);
 using OpenFunction = int (*)(const char*, int, ...);
 using OpenAtFunction = int (*)(int, const char*, int, ...);
 
+// The mode argument follows the flags only when they create a file.
+mode_t modeOf(int flags, va_list args) {
+  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return creates ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
 }  // namespace
 
 namespace realtime_probe {
@@ -204,25 +210,19 @@ QS_COUNTED(Blocking, ssize_t, read, (int fd, void* data, size_t size), (fd, data
 QS_COUNTED(Blocking, ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size))
 int open(const char* path, int flags, ...) {
   note(Kind::Blocking, "open");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = modeOf(flags, args);
+  va_end(args);
   QS_FORWARD_AS(open, OpenFunction);
   return real(path, flags, mode);
 }
 int openat(int dir, const char* path, int flags, ...) {
   note(Kind::Blocking, "openat");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = modeOf(flags, args);
+  va_end(args);
   QS_FORWARD_AS(openat, OpenAtFunction);
   return real(dir, path, flags, mode);
 }

@@ -30,6 +30,7 @@ using quorvel::extensions::sherpa::GeneratedAudioItem;
 using quorvel::extensions::sherpa::SherpaTTSNode;
 using Internals = quorvel::extensions::sherpa::SherpaTTSNode::Internals;
 using EventLog = test_kit::EventRecorder;
+using Entries = std::vector<std::pair<quorvel::LogLevel, std::string>>;  // log lines with their levels
 
 // An output block pre-filled with a non-zero value, so that a render that
 // forgets to clear shows.
@@ -52,6 +53,13 @@ struct TempVoice {
 
   test_kit::TempDir dir{"qs_tts_voice"};
 };
+
+// What the streaming text buffer holds now.
+inline std::string streamingBuffer(SherpaTTSNode& node) {
+  auto& in = node.internalsForTesting();
+  std::lock_guard<std::mutex> lock(in.streamingMutex);
+  return in.streamingBuffer;
+}
 
 // The address a node's log lines name it by.
 inline std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
@@ -81,10 +89,7 @@ class TTSFixture : public ::testing::Test {
     AudioBusFormat format{rate, channels};
     return node.setBusFormat(format);
   }
-  static std::string buffer(SherpaTTSNode& node) {
-    std::lock_guard<std::mutex> lock(in(node).streamingMutex);
-    return in(node).streamingBuffer;
-  }
+  static std::string buffer(SherpaTTSNode& node) { return streamingBuffer(node); }
   // Channel 0 of `blocks` blocks rendered one after the other.
   static std::vector<float> renderMono(SherpaTTSNode& node, Block& block, int blocks) {
     std::vector<float> heard;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <quorvel/AudioBus.h>
@@ -45,30 +46,25 @@ QVAny nestedMap() { return QVAny(QVAnyMap{{"text", QVAny("inner")}, {"deeper", Q
 TEST_F(BadInputTTS, AMapOrAnEmptyValueForAStringParameterIsRefusedByName) {
   auto node = makeNode();
   const int creates = fake_engine::calls().createTts.load();
-  const std::pair<const char*, QVAnyMap> calls[] = {
-      {"synthesize", QVAnyMap{{"text", nestedMap()}}},
-      {"synthesize", QVAnyMap{{"text", QVAny()}}},
-      {"appendStreamingText", QVAnyMap{{"token", nestedMap()}}},
-      {"appendStreamingText", QVAnyMap{{"token", QVAny("x")}, {"isFinal", nestedMap()}}},
-      {"loadModel", QVAnyMap{{"modelPath", nestedMap()}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}},
-      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny()}}},
+  const std::tuple<std::string, QVAnyMap, std::string> calls[] = {
+      {"synthesize", QVAnyMap{{"text", nestedMap()}}, "text (object, expected string)"},
+      {"synthesize", QVAnyMap{{"text", QVAny()}}, "text (empty, expected string)"},
+      {"appendStreamingText", QVAnyMap{{"token", nestedMap()}}, "token (object, expected string)"},
+      {"appendStreamingText", QVAnyMap{{"token", QVAny("x")}, {"isFinal", nestedMap()}},
+       "isFinal (object, expected boolean)"},
+      {"loadModel", QVAnyMap{{"modelPath", nestedMap()}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}},
+       "modelPath (object, expected string)"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny()}},
+       "dataPath (empty, expected string)"},
   };
-  const char* expected[] = {
-      "Wrong type for parameter: text (object, expected string)",
-      "Wrong type for parameter: text (empty, expected string)",
-      "Wrong type for parameter: token (object, expected string)",
-      "Wrong type for parameter: isFinal (object, expected boolean)",
-      "Wrong type for parameter: modelPath (object, expected string)",
-      "Wrong type for parameter: dataPath (empty, expected string)",
-  };
-  for (size_t i = 0; i < std::size(calls); ++i) {
-    SCOPED_TRACE(expected[i]);
+  for (const auto& [action, params, parameter] : calls) {
+    const std::string expected = "Wrong type for parameter: " + parameter;
+    SCOPED_TRACE(expected);
     logs->clear();
-    Result<QVAny> r = node->callAction(calls[i].first, calls[i].second);
+    Result<QVAny> r = node->callAction(action, params);
     EXPECT_FALSE(r.isOk());
-    EXPECT_EQ(r.error(), expected[i]);
-    EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action '" + std::string(calls[i].first) +
-                                                       "' refused: " + expected[i]}));
+    EXPECT_EQ(r.error(), expected);
+    EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action '" + action + "' refused: " + expected}));
   }
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
   EXPECT_EQ(fake_engine::calls().createTts.load(), creates);

@@ -11,12 +11,10 @@ using namespace tts_test;
 using quorvel::LogLevel;
 using quorvel::extensions::sherpa::RenderGate;
 
+using TTSConcurrency = TTSFixture;
+
 namespace {
-
-class TTSConcurrency : public TTSFixture {};
-
 enum class Teardown { Reload, Destroy, FormatChange };
-
 }  // namespace
 
 // The audio thread is held inside produce by a "finished" listener while the

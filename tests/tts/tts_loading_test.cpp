@@ -8,7 +8,6 @@ using quorvel::LogLevel;
 
 namespace {
 
-using Entries = std::vector<std::pair<LogLevel, std::string>>;
 using TTSLoading = TTSFixture;
 
 Entries cleanupLines(size_t items, bool resampler, bool voice) {

@@ -10,13 +10,7 @@ using quorvel::Result;
 using quorvel::SingleBusAudioSourceNode;
 namespace sherpa = quorvel::extensions::sherpa;
 
-namespace {
-
-using Entries = std::vector<std::pair<LogLevel, std::string>>;
-
-class TTSNodeSurface : public TTSFixture {};
-
-}  // namespace
+using TTSNodeSurface = TTSFixture;
 
 TEST_F(TTSNodeSurface, ConstructionLogsTheDefaultEnglishVoiceLoad) {
   const std::string model = sherpa::defaultTTSModelPath("en");

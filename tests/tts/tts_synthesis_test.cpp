@@ -82,7 +82,7 @@ TEST_F(TTSSynthesis, WithoutAVoiceNothingIsEmittedOrPublished) {
   logs->clear();
   internals.synthesize("Anything.");
   EXPECT_EQ(logs->entries(),
-            (std::vector<std::pair<LogLevel, std::string>>{
+            (Entries{
                 {LogLevel::Debug, "[SherpaTTSNode] synthesize called, tts=null, this=" + address(&internals)},
                 {LogLevel::Error, "[SherpaTTSNode] synthesize is called but TTS instance is not initialized."}}));
   EXPECT_EQ(internals.nextItem.load(), nullptr);
