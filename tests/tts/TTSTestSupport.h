@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,8 @@ class TTSFixture : public ::testing::Test {
     logs = std::make_unique<testing_support::LogCapture>();
   }
   void TearDown() override {
+    events.reset();
+    node.reset();
     logs.reset();
     fake_engine::reset();
   }
@@ -81,6 +84,11 @@ class TTSFixture : public ::testing::Test {
     auto node = std::make_unique<SherpaTTSNode>(config);
     if (node->internalsForTesting().tts == nullptr) reload(*node);
     return node;
+  }
+  // The fixture's node, with a voice, and a recorder of its events.
+  void makeSpeaker(const QVAnyMap& config = {}) {
+    node = makeNode(config);
+    events.emplace(*node);
   }
   bool reload(SherpaTTSNode& node) { return node.loadModel(voice.model(), voice.tokens(), voice.dataDir()); }
 
@@ -107,6 +115,9 @@ class TTSFixture : public ::testing::Test {
 
   TempVoice voice;
   std::unique_ptr<testing_support::LogCapture> logs;
+  Block block{1, 160};  // 10 ms at the voice's rate
+  std::unique_ptr<SherpaTTSNode> node;
+  std::optional<EventLog> events;
 };
 
 }  // namespace tts_test

@@ -62,7 +62,6 @@ TEST_F(TTSAllocation, SteadyPlaybackAllocatesNothing) {
 
 TEST_F(TTSAllocation, ASynthesisOutOfMemoryNeverLeavesADanglingPointer) {
   auto node = makeNode();
-  Block block(1, 160);
   bool failedSomewhere = true;
   for (long k = 0; failedSomewhere && k < 10000; ++k) {
     node->synthesize("Playing.");

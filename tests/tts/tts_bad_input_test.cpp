@@ -231,8 +231,7 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
   const size_t limit = Internals::kMaxSynthesisTextBytes;
   std::string megabyte;
   while (megabyte.size() < (1u << 20)) megabyte += "Word after word, sentence after sentence. ";
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   Result<QVAny> r = node->callAction("synthesize", QVAnyMap{{"text", QVAny(megabyte)}});
   ASSERT_FALSE(r.isOk());
@@ -245,7 +244,7 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
       node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny(megabyte)}, {"isFinal", QVAny(true)}}).isOk());
   EXPECT_TRUE(in(*node).streamingBuffer.empty());
   EXPECT_TRUE(fake_engine::generatedTexts().empty());
-  EXPECT_TRUE(events.names().empty());
+  EXPECT_TRUE(events->names().empty());
 
   // Asterisks are dropped before the length is taken.
   const std::string atLimit = std::string(limit, 'a') + "*****";
@@ -258,15 +257,14 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
 }
 
 TEST_F(BadInputTTS, AnEngineErrorWhileSynthesizingIsLoggedAndPublishesNothing) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   fake_engine::knobs().generateThrows = true;
   logs->clear();
   node->synthesize("Token ids beyond the table.");
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while synthesizing: fake engine: generation failed"));
   EXPECT_EQ(in(*node).nextItem.load(), nullptr);
   EXPECT_TRUE(in(*node).generatedAudioItems.empty());
-  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"}));
+  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"}));
   fake_engine::knobs().generateThrows = false;
   EXPECT_TRUE(speaksAfterwards(*node));
 }

@@ -64,7 +64,6 @@ TEST_F(TTSFormat, AFirstRateOfZeroChangesNothing) {
   EXPECT_EQ(in(*node).sampleRate, 0);
   // Output stays direct: the samples come out at the block rate unchanged.
   node->synthesize("Direct.");
-  Block block(1, 160);
   ASSERT_TRUE(node->produce(block.bus()));
   EXPECT_EQ(block.at(0, 5), fake_engine::sampleValue(5));
 }

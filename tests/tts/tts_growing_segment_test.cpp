@@ -34,9 +34,7 @@ class TTSGrowingSegment : public TTSFixture {
 }  // namespace
 
 TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   std::vector<float> heard;
   std::vector<int32_t> readyAtEachSentence;
   betweenSentences([&](int32_t made) {
@@ -49,14 +47,14 @@ TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
     heard.insert(heard.end(), more.begin(), more.end());
     EXPECT_EQ(item->readPosition.load(), made);
     EXPECT_FALSE(item->complete.load());
-    EXPECT_EQ(events.count("finished"), 0);
+    EXPECT_EQ(events->count("finished"), 0);
     EXPECT_TRUE(block.silent()) << "the last block had nothing ready to play";
   });
   node->synthesize("Three sentences. Of speech. Here.");
   EXPECT_EQ(readyAtEachSentence, (std::vector<int32_t>{400, 800}));
   const std::vector<float> rest = renderMono(*node, block, 3);
   heard.insert(heard.end(), rest.begin(), rest.end());
-  EXPECT_EQ(events.count("finished"), 1);
+  EXPECT_EQ(events->count("finished"), 1);
   // Every sample once, in order, with silence where playback waited.
   std::vector<float> sound;
   for (float v : heard)
@@ -129,8 +127,7 @@ TEST_F(TTSGrowingSegment, AReloadEndsAGenerationEarly) {
 
 // An engine that fails after its first sentence: what it made plays.
 TEST_F(TTSGrowingSegment, AFailureAfterTheFirstSentencePlaysWhatWasMade) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   betweenSentences([](int32_t) { throw std::runtime_error("engine failure between sentences"); });
   node->synthesize("One. Two. Three.");
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while synthesizing: engine failure between sentences"));
@@ -138,7 +135,6 @@ TEST_F(TTSGrowingSegment, AFailureAfterTheFirstSentencePlaysWhatWasMade) {
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->samplesReady(), 400);
   EXPECT_TRUE(item->generationDone.load());
-  Block block(1, 160);
   for (int b = 0; b < 4; ++b) node->produce(block.bus());
-  EXPECT_EQ(events.count("finished"), 1);
+  EXPECT_EQ(events->count("finished"), 1);
 }

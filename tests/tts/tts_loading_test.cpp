@@ -116,9 +116,7 @@ TEST_F(TTSLoading, AnEngineThatThrowsIsAFailedLoad) {
 }
 
 TEST_F(TTSLoading, ReloadWhilePlayingSilencesAtOnceWithoutFinished) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Playing.");
   node->appendStreamingText("Waiting text", false);
   ASSERT_TRUE(node->produce(block.bus()));
@@ -128,7 +126,7 @@ TEST_F(TTSLoading, ReloadWhilePlayingSilencesAtOnceWithoutFinished) {
     ASSERT_TRUE(node->produce(block.bus()));
     EXPECT_TRUE(block.silent()) << i;
   }
-  EXPECT_EQ(events.count("finished"), 0);
+  EXPECT_EQ(events->count("finished"), 0);
   EXPECT_EQ(in(*node).streamingBuffer, "Waiting text");
 }
 

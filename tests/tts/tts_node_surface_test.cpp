@@ -162,8 +162,7 @@ TEST_F(TTSNodeSurface, RegistersExactlyTheEventMetadata) {
 }
 
 TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   Result<QVAny> r = node->callAction("synthesize", QVAnyMap{{"text", QVAny("Good day.")}});
   ASSERT_TRUE(r.isOk());
@@ -172,7 +171,7 @@ TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
   EXPECT_EQ(logs->lines().front(), "[SherpaTTSNode] Action 'synthesize' called with text: Good day.");
   EXPECT_EQ(logs->entries().front().first, LogLevel::Debug);
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Good day."}));
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{"Good day."}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Good day."}));
 }
 
 TEST_F(TTSNodeSurface, AppendStreamingTextReadsIsFinalOnlyWhenPresent) {

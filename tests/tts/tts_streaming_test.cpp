@@ -53,9 +53,7 @@ TEST_F(TTSStreaming, TwoSentencesGoAsOnePieceAndTheRestIsTrimmed) {
 }
 
 TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Now playing.");
   node->produce(block.bus());
   ASSERT_TRUE(in(*node).currentItem.load() != nullptr);
@@ -69,7 +67,7 @@ TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
   EXPECT_EQ(buffer(*node), first + second + "Tail without end");
 
   logs->clear();
-  playToFinished(*node, events, block);
+  playToFinished(*node, *events, block);
   // Everything up to the last sentence end went at "finished", as one piece.
   const std::string piece = first + second.substr(0, second.size() - 1);
   EXPECT_EQ(fake_engine::generatedTexts().back(), piece);
@@ -77,10 +75,10 @@ TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
   EXPECT_EQ(buffer(*node), "Tail without end");
   // The new piece sounds in the block that emitted "finished".
   EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
-  EXPECT_EQ(events.names().back(), "synthesisStarted");
+  EXPECT_EQ(events->names().back(), "synthesisStarted");
 
   // At its end the tail has no break: it stays for the next append.
-  playToFinished(*node, events, block);
+  playToFinished(*node, *events, block);
   EXPECT_EQ(fake_engine::calls().generate.load(), 2);
   EXPECT_EQ(buffer(*node), "Tail without end");
 }
@@ -92,7 +90,6 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Short end"}));
   EXPECT_TRUE(buffer(*node).empty());
 
-  Block block(1, 160);
   node->produce(block.bus());
   ASSERT_NE(in(*node).currentItem.load(), nullptr);
   node->appendStreamingText("Held while playing.", false);
@@ -108,35 +105,31 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
 // text in the buffer, and the flush goes out as soon as a place is free (at
 // the next synthesis, append or end of playback), behind what was queued.
 TEST_F(TTSStreaming, AFinalTokenThatFindsTheQueueFullWaitsForAPlace) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   for (size_t i = 0; i < PieceQueue::kCapacity; ++i) node->appendStreamingText("Piece " + std::to_string(i), true);
   EXPECT_TRUE(in(*node).queuedPieces.full());
   node->appendStreamingText("Waits for a place", true);
   EXPECT_EQ(buffer(*node), "Waits for a place");
   EXPECT_EQ(fake_engine::calls().generate.load(), static_cast<int>(PieceQueue::kCapacity));
 
-  Block block(1, 160);
   node->produce(block.bus());  // the first piece leaves the queue and plays
   node->appendStreamingText(" still", false);  // a place is free: the flush goes, behind the others
   EXPECT_TRUE(buffer(*node).empty());
   EXPECT_EQ(fake_engine::generatedTexts().back(), "Waits for a place still");
   for (int b = 0; b < 200; ++b) node->produce(block.bus());
-  EXPECT_EQ(events.count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
-  EXPECT_EQ(events.startedTexts().back(), "Waits for a place still");
+  EXPECT_EQ(events->count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
+  EXPECT_EQ(events->startedTexts().back(), "Waits for a place still");
 }
 
 TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Playing on.");
   node->produce(block.bus());
   node->appendStreamingText("Dropped words.", false);
   node->clearStreamingBuffer();
   EXPECT_TRUE(buffer(*node).empty());
   EXPECT_NE(in(*node).currentItem.load(), nullptr);
-  const int blocks = playToFinished(*node, events, block);
+  const int blocks = playToFinished(*node, *events, block);
   EXPECT_EQ(blocks, 7);  // the other 840 samples in six blocks, then "finished"
   EXPECT_EQ(fake_engine::calls().generate.load(), 1);
   node->synthesize("Next.");

@@ -27,18 +27,16 @@ TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
   EXPECT_EQ(Internals::cleanTextForSynthesis("no marks\t_here_ #x"), "no marks\t_here_ #x");
   EXPECT_EQ(Internals::cleanTextForSynthesis("***"), "");
 
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   node->synthesize("Say *this* now.");
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Say this now."}));
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{"Say this now."}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Say this now."}));
   ASSERT_EQ(latencyLines().size(), 1u);
   EXPECT_NE(latencyLines()[0].find(" text=\"Say this now.\""), std::string::npos);
 }
 
 TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   const auto before = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
@@ -62,7 +60,7 @@ TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   EXPECT_LE(stamp, after);
   EXPECT_EQ(rest.substr(space), " text=\"Hi.\"");
 
-  auto all = events.events();
+  auto all = events->events();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].name, "synthesisStarted");
   EXPECT_EQ(all[0].payload, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
@@ -119,7 +117,6 @@ TEST_F(TTSSynthesis, ThreeCallsInARowLeaveTwoItems) {
 
 TEST_F(TTSSynthesis, ThePlayingItemSurvivesUntilItIsNoLongerPlayed) {
   auto node = makeNode();
-  Block block(1, 160);
   node->synthesize("Playing.");
   node->produce(block.bus());
   GeneratedAudioItem* playing = in(*node).currentItem.load();
@@ -139,9 +136,7 @@ TEST_F(TTSSynthesis, ThePlayingItemSurvivesUntilItIsNoLongerPlayed) {
 }
 
 TEST_F(TTSSynthesis, ACallWhilePlayingReplacesTheUtterance) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("First.");
   node->produce(block.bus());
   node->synthesize("Second.");
@@ -150,7 +145,7 @@ TEST_F(TTSSynthesis, ACallWhilePlayingReplacesTheUtterance) {
   EXPECT_EQ(in(*node).currentItem.load(), second);
   EXPECT_EQ(second->readPosition.load(), 160);
   playOut(*node);
-  EXPECT_EQ(events.count("finished"), 1);  // the replaced one gets none
+  EXPECT_EQ(events->count("finished"), 1);  // the replaced one gets none
 }
 
 TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
@@ -174,10 +169,9 @@ TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
 }
 
 TEST_F(TTSSynthesis, AnEmptyTextIsSynthesisedLikeAnyOther) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   node->synthesize("**");
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{""}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{""}));
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{""}));
   EXPECT_NE(in(*node).nextItem.load(), nullptr);
 }
