@@ -186,15 +186,10 @@ class TTSStreamingProperty : public ::testing::Test {
       const uint64_t op = rng.below(100);
       if (last || op < 4) {
         const std::string token = last && rng.percent(30) ? std::string() : tokens.next();
-        if (!last || rng.percent(80)) {
-          trace << "  final " << printable(token) << "\n";
-          node->appendStreamingText(token, true);
-          model.append(token, true);
-        } else {
-          trace << "  append " << printable(token) << "\n";
-          node->appendStreamingText(token, false);
-          model.append(token, false);
-        }
+        const bool isFinal = !last || rng.percent(80);
+        trace << (isFinal ? "  final " : "  append ") << printable(token) << "\n";
+        node->appendStreamingText(token, isFinal);
+        model.append(token, isFinal);
         segmentText += token;
       } else if (op < 7 && rng.percent(50)) {
         dropsSpeech = true;
