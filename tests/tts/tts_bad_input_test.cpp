@@ -74,10 +74,8 @@ TEST_F(BadInputTTS, AMapOrAnEmptyValueForAStringParameterIsRefusedByName) {
 
 TEST_F(BadInputTTS, ScalarsOfAnotherTypeConvertByTheHostsRules) {
   auto node = makeNode();
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(42)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(2.5)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(true)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(std::numeric_limits<double>::quiet_NaN())}}).isOk());
+  for (const QVAny& text : {QVAny(42), QVAny(2.5), QVAny(true), QVAny(std::numeric_limits<double>::quiet_NaN())})
+    EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", text}}).isOk());
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"42", "2.5", "true", "nan"}));
 
   // "isFinal" as a string: only "true" and "1" flush; anything else holds.

@@ -1,5 +1,6 @@
 // The node's construction, registered metadata and action dispatch.
 #include <filesystem>
+#include <tuple>
 
 #include "TTSTestSupport.h"
 #include "models/ModelPaths.h"
@@ -241,22 +242,16 @@ TEST_F(TTSNodeSurface, MissingRequiredParametersAreRefusedWithoutSideEffects) {
   const int creates = fake_engine::calls().createTts.load();
   const auto* voiceBefore = in(*node).tts;
 
-  Result<QVAny> noText = node->callAction("synthesize", QVAnyMap{{"txt", QVAny("x")}});
-  EXPECT_FALSE(noText.isOk());
-  EXPECT_EQ(noText.error(), "Missing parameter: text");
-
-  Result<QVAny> noToken = node->callAction("appendStreamingText", QVAnyMap{{"isFinal", QVAny(true)}});
-  EXPECT_FALSE(noToken.isOk());
-  EXPECT_EQ(noToken.error(), "Missing parameter: token");
-
-  const std::pair<QVAnyMap, const char*> partial[] = {
-      {QVAnyMap{{"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}, "Missing parameter: modelPath"},
-      {QVAnyMap{{"modelPath", QVAny("m")}, {"dataPath", QVAny("d")}}, "Missing parameter: tokensPath"},
-      {QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}}, "Missing parameter: dataPath"},
+  const std::tuple<const char*, QVAnyMap, const char*> partial[] = {
+      {"synthesize", QVAnyMap{{"txt", QVAny("x")}}, "Missing parameter: text"},
+      {"appendStreamingText", QVAnyMap{{"isFinal", QVAny(true)}}, "Missing parameter: token"},
+      {"loadModel", QVAnyMap{{"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}, "Missing parameter: modelPath"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"dataPath", QVAny("d")}}, "Missing parameter: tokensPath"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}}, "Missing parameter: dataPath"},
   };
-  for (const auto& [params, message] : partial) {
-    Result<QVAny> r = node->callAction("loadModel", params);
-    EXPECT_FALSE(r.isOk());
+  for (const auto& [action, params, message] : partial) {
+    Result<QVAny> r = node->callAction(action, params);
+    EXPECT_FALSE(r.isOk()) << action;
     EXPECT_EQ(r.error(), message);
   }
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
