@@ -16,7 +16,6 @@
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/SherpaSTTNodeInternals.h"
 #include "stt/SttTestFiles.h"
 #include "support/LogCapture.h"
 #include "support/TestBlock.h"

@@ -62,6 +62,18 @@ inline std::string streamingBuffer(SherpaTTSNode& node) {
   return in.streamingBuffer;
 }
 
+// The lines of a cleanup that frees `items` segments and, when there, the
+// resampler and the voice.
+inline Entries cleanupLines(size_t items, bool resampler, bool voice) {
+  const auto info = quorvel::LogLevel::Info;
+  Entries e = {{info, "[SherpaTTSNode] Cleaning up resources..."}, {info, "[SherpaTTSNode] Clearing atomic pointers"}};
+  if (resampler) e.push_back({info, "[SherpaTTSNode] Freeing resampler"});
+  e.push_back({info, "[SherpaTTSNode] Clearing " + std::to_string(items) + " generated audio items"});
+  if (voice) e.push_back({info, "[SherpaTTSNode] Freeing TTS model"});
+  e.push_back({info, "[SherpaTTSNode] Cleanup completed"});
+  return e;
+}
+
 // The address a node's log lines name it by.
 inline std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
 
@@ -87,6 +99,7 @@ class TTSFixture : public ::testing::Test {
   }
   // The fixture's node, with a voice, and a recorder of its events.
   void makeSpeaker(const QVAnyMap& config = {}) {
+    events.reset();
     node = makeNode(config);
     events.emplace(*node);
   }

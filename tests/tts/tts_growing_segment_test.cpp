@@ -79,8 +79,7 @@ TEST_F(TTSGrowingSegment, StopAndACutInEndAGenerationEarly) {
     SCOPED_TRACE(stop ? "stop" : "cut-in");
     fake_engine::reset();
     SetUp();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     std::thread other;
     std::atomic<bool> otherWaiting{false};
     betweenSentences([&](int32_t made) {
@@ -105,8 +104,8 @@ TEST_F(TTSGrowingSegment, StopAndACutInEndAGenerationEarly) {
     Block block(1, 160);
     for (int b = 0; b < 20; ++b) node->produce(block.bus());
     EXPECT_EQ(first->readPosition.load(), 0) << "dropped before it was taken up";
-    EXPECT_EQ(events.count("finished"), stop ? 0 : 1);
-    EXPECT_EQ(events.startedTexts().size(), stop ? 1u : 2u);
+    EXPECT_EQ(events->count("finished"), stop ? 0 : 1);
+    EXPECT_EQ(events->startedTexts().size(), stop ? 1u : 2u);
   }
 }
 

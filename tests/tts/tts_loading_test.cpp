@@ -6,21 +6,7 @@
 using namespace tts_test;
 using quorvel::LogLevel;
 
-namespace {
-
 using TTSLoading = TTSFixture;
-
-Entries cleanupLines(size_t items, bool resampler, bool voice) {
-  Entries e = {{LogLevel::Info, "[SherpaTTSNode] Cleaning up resources..."},
-               {LogLevel::Info, "[SherpaTTSNode] Clearing atomic pointers"}};
-  if (resampler) e.push_back({LogLevel::Info, "[SherpaTTSNode] Freeing resampler"});
-  e.push_back({LogLevel::Info, "[SherpaTTSNode] Clearing " + std::to_string(items) + " generated audio items"});
-  if (voice) e.push_back({LogLevel::Info, "[SherpaTTSNode] Freeing TTS model"});
-  e.push_back({LogLevel::Info, "[SherpaTTSNode] Cleanup completed"});
-  return e;
-}
-
-}  // namespace
 
 TEST_F(TTSLoading, MissingFilesOnlyWarnAndTheEngineIsStillAsked) {
   Internals internals(nullptr, "xx");

@@ -153,8 +153,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
   for (bool controlProducesAudio : {true, false}) {
     SCOPED_TRACE(controlProducesAudio ? "the control synthesis publishes" : "the control synthesis yields nothing");
     fake_engine::reset();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     fake_engine::knobs().samplesPerText = 320;
     Block block(1, 160);
     node->synthesize("First.");
@@ -168,7 +167,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
     std::thread control([&] { node->synthesize("Control."); });
     waitForGenerationsInFlight(1);
     node->produce(block.bus());  // "finished": the engine is busy
-    EXPECT_EQ(events.count("finished"), 1);
+    EXPECT_EQ(events->count("finished"), 1);
     EXPECT_EQ(buffer(*node), piece + " ") << "the text stays while the engine is busy";
     EXPECT_TRUE(in(*node).bufferedSynthesisPending.load());
     node->produce(block.bus());  // still busy: nothing changes
@@ -185,7 +184,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
       node->produce(block.bus());
       EXPECT_EQ(fake_engine::calls().generate.load(), 2);
       EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
-      playToFinished(*node, events, block);
+      playToFinished(*node, *events, block);
     } else {
       // Nothing else plays: the next block speaks the piece.
       node->produce(block.bus());

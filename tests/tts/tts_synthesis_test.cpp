@@ -151,13 +151,12 @@ TEST_F(TTSSynthesis, ACallWhilePlayingReplacesTheUtterance) {
 TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
   for (bool throws : {false, true}) {
     fake_engine::reset();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     fake_engine::knobs().generateReturnsNull = !throws;
     fake_engine::knobs().generateThrows = throws;
     logs->clear();
     node->synthesize("Lost.");
-    EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"})) << throws;
+    EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"})) << throws;
     EXPECT_EQ(in(*node).nextItem.load(), nullptr) << throws;
     EXPECT_TRUE(in(*node).generatedAudioItems.empty()) << throws;
     if (throws) {  // an exception inside the engine is reported (BadInputTTS)
