@@ -18,6 +18,7 @@
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttTestFiles.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 #include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 
@@ -132,7 +133,7 @@ TEST_F(LogLevels, SpeechNodeWhoseVoiceFailsThenReloadsMissingFiles) {
   EXPECT_EQ(log.entries(), (voiceConstruction(model) + engineRefused + Entries{{E, T + "Failed to load Sherpa model."}}));
 
   log.clear();
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   const std::string missing = (dir.path() / "missing").string();
   EXPECT_FALSE(node.loadModel(missing + ".onnx", missing + ".txt", missing));
   node.synthesize("Hi");
@@ -148,7 +149,7 @@ TEST_F(LogLevels, SpeechNodeWhoseVoiceFailsThenReloadsMissingFiles) {
 }
 
 TEST_F(LogLevels, RecognitionNodeFromLoadThroughDroppedInputToDestruction) {
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   const auto files = stt_test::writeRecognizerFiles(dir.path());
   const std::string missingGraph = (dir.path() / "missing.fst").string();
   auto node = std::make_unique<SherpaSTTNode>();
@@ -183,7 +184,7 @@ TEST_F(LogLevels, RecognitionNodeFromLoadThroughDroppedInputToDestruction) {
 }
 
 TEST_F(LogLevels, RecognitionNodeWhoseConstructionLoadFails) {
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   if (stt_test::modelFilesBesideExecutable()) {
     EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
     return;
