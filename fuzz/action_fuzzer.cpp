@@ -31,14 +31,14 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
 #include "support/ModelFileBuilder.h"
+#include "support/TempDir.h"
+#include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 
 namespace {
@@ -59,13 +59,11 @@ const char* const kKeys[] = {"text", "token", "isFinal", "modelPath", "tokensPat
 // A voice whose files pass the checks, and a token table that does not
 // (the recognizer's kind), in a folder of their own.
 struct VoiceFixture {
-  fs::path folder;
+  test_kit::TempDir folder{"action_fuzzer_voice"};
   fs::path model, tokens, dataDir, wrongTokens;
 
   VoiceFixture() {
-    std::string pattern = (fs::temp_directory_path() / "action_fuzzer_voice_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) violation("setup", "no temporary folder");
-    folder = pattern;
+    if (folder.path().empty()) violation("setup", "no temporary folder");
     model = folder / "voice.ort";
     tokens = folder / "tokens.txt";
     dataDir = folder / "espeak-ng-data";
@@ -74,10 +72,6 @@ struct VoiceFixture {
     model_files::writeText(tokens, model_files::kTinyVoiceTokens);
     model_files::writeTinyEspeakData(dataDir);
     model_files::writeText(wrongTokens, "<blk> 0\na 1\n");
-  }
-  ~VoiceFixture() {
-    std::error_code ignored;
-    fs::remove_all(folder, ignored);
   }
 };
 
@@ -227,11 +221,8 @@ void checkValues(QuorvelObject& node, const std::string& key, const QVAny& value
 }
 
 void renderBlocks(SherpaTTSNode& node, int blocks) {
-  std::vector<float> left(160), right(160);
-  float* channels[2] = {left.data(), right.data()};
-  AudioBuffer<float> buffer(2, 160, false, 16000, channels);
-  AudioBus bus(&buffer);
-  for (int i = 0; i < blocks; ++i) node.produce(bus);
+  test_kit::TestBlock block(2, 160);
+  for (int i = 0; i < blocks; ++i) node.produce(block.bus());
 }
 
 }  // namespace

@@ -28,14 +28,12 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
+#include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 
 namespace {
@@ -71,33 +69,15 @@ void callBack(SherpaTTSNode& node, FuzzedDataProvider& in) {
   }
 }
 
-class Block {
- public:
-  Block(unsigned channels, unsigned frames, int rate)
-      : storage_(channels, std::vector<float>(frames, std::numeric_limits<float>::quiet_NaN())) {
-    float* pointers[2] = {};
-    for (unsigned c = 0; c < channels; ++c) pointers[c] = storage_[c].data();
-    buffer_ = AudioBuffer<float>(channels, frames, false, rate, pointers);
-    bus_.setBuffer(&buffer_);
-  }
-  AudioBus& bus() { return bus_; }
-
-  const char* fault() const {
-    for (const auto& channel : storage_) {
-      for (float v : channel) {
-        if (std::isnan(v)) return "a sample was left unwritten or is NaN";
-        if (!std::isfinite(v) || std::abs(v) > 2.0f) return "a sample is out of range";
-      }
-      if (channel != storage_.front()) return "the channels differ";
+const char* fault(const test_kit::TestBlock& block) {
+  for (unsigned c = 0; c < block.channels(); ++c) {
+    for (unsigned i = 0; i < block.frames(); ++i) {
+      if (std::isnan(block.at(c, i))) return "a sample was left unwritten or is NaN";
+      if (std::abs(block.at(c, i)) > 2.0f) return "a sample is out of range";
     }
-    return nullptr;
   }
-
- private:
-  std::vector<std::vector<float>> storage_;
-  AudioBuffer<float> buffer_;
-  AudioBus bus_;
-};
+  return block.finiteAndAlike() ? nullptr : "the channels differ";
+}
 
 unsigned blockFrames(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange<int>(0, 7)) {
@@ -180,9 +160,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           // 1 Hz block of n frames pulls n seconds of speech): keep such
           // blocks short.
           const unsigned cap = rate > 192000 ? 4096u : (rate > 0 && rate < 8000 ? 16u : frames);
-          Block block(channels, std::min(frames, cap), rate);
-          node.produce(block.bus());
-          if (const char* fault = block.fault()) violation(fault, op);
+          const unsigned used = std::min(frames, cap);
+          test_kit::TestBlock block(channels, std::max(used, 1u), rate, std::numeric_limits<float>::quiet_NaN());
+          node.produce(block.wrap(used));
+          if (const char* what = fault(block)) violation(what, op);
           break;
         }
       }

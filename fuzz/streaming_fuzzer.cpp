@@ -32,20 +32,17 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
+#include "support/TestBlock.h"
 #include "tts/StreamingReference.h"
 #include "tts/SherpaTTSNode.h"
 #include "tts/TTSInternals.h"
 
 namespace {
 
-using quorvel::AudioBuffer;
-using quorvel::AudioBus;
 using quorvel::QVAny;
 using quorvel::QVAnyMap;
 using quorvel::extensions::sherpa::SherpaTTSNode;
@@ -74,24 +71,6 @@ class Input {
   const uint8_t* data_;
   std::size_t size_;
   std::size_t pos_ = 0;
-};
-
-// One mono output block at the voice's rate.
-class Block {
- public:
-  explicit Block(unsigned frames) : samples_(frames, 0.0f) {
-    pointers_[0] = samples_.data();
-    buffer_ = AudioBuffer<float>(1, frames, false, 16000, pointers_);
-    bus_.setBuffer(&buffer_);
-  }
-  AudioBus& bus() { return bus_; }
-  float sample(std::size_t i) const { return samples_[i]; }
-
- private:
-  std::vector<float> samples_;
-  float* pointers_[AudioBuffer<float>::kMaxChannels] = {};
-  AudioBuffer<float> buffer_;
-  AudioBus bus_;
 };
 
 std::string nodeBuffer(SherpaTTSNode& node) {
@@ -125,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     int finishedEvents = 0;
     const uint64_t listener =
         node.addListener("finished", [&finishedEvents](const std::string&, const QVAny&) { ++finishedEvents; });
-    Block block(blockFrames);
+    test_kit::TestBlock block(1, blockFrames);
     ReferenceModel model(samplesPerItem, blockFrames, nullptr, &fake_engine::sampleValue);
     bool dropsSpeech = false;
     std::vector<std::size_t> wholeTexts;
@@ -133,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       node.produce(block.bus());
       const std::vector<float> expected = model.renderBlock();
       for (std::size_t i = 0; i < expected.size(); ++i)
-        if (std::fabs(block.sample(i) - expected[i]) > 1e-6f) violation("rendered audio differs", operation);
+        if (std::fabs(block.at(0, static_cast<unsigned>(i)) - expected[i]) > 1e-6f) violation("rendered audio differs", operation);
     };
 
     std::string segmentText;  // tokens since the last clear

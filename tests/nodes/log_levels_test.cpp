@@ -11,16 +11,15 @@
 #include <utility>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/STTInternals.h"
 #include "stt/SttTestFiles.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
+#include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 
 using namespace quorvel;
@@ -47,6 +46,37 @@ Entries withoutTimestamps(Entries entries) {
 
 std::string addressOf(const void* object) { return std::to_string(reinterpret_cast<uintptr_t>(object)); }
 
+Entries operator+(Entries first, const Entries& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+// The speech node's construction up to the engine call, with the default voice.
+Entries voiceConstruction(const std::string& model) {
+  return {{D, T + "Attempting to load TTS model for language: en"},
+          {D, T + "Model path: " + model},
+          {D, T + "Tokens path: " + defaultTTSTokensPath("en")},
+          {D, T + "Data dir path: " + defaultTTSDataDirPath("en")},
+          {D, T + "Model file exists, attempting to load..."},
+          {I, T + "loadModel called with path: " + model},
+          {I, T + "Loading TTS model from: " + model},
+          {I, T + "Calling SherpaOnnxCreateOfflineTts..."}};
+}
+
+// A reload of the recogniser up to the engine call; `warnings` follow the first line.
+Entries recognizerReload(const std::string& model, const Entries& warnings = {}) {
+  return Entries{{I, S + "loadSherpaModel called with path: " + model}} + warnings +
+         Entries{{I, S + "Model already loaded, cleaning up before reloading"},
+                 {I, S + "Cleaning up resources..."},
+                 {I, S + "Freeing stream"},
+                 {I, S + "Freeing recognizer"},
+                 {I, S + "Cleanup completed"},
+                 {I, S + "Loading STT model from: " + model},
+                 {I, S + "Calling SherpaOnnxCreateOnlineRecognizer..."}};
+}
+const Entries kRecognizerLoaded = {{I, S + "Calling SherpaOnnxCreateOnlineStream..."},
+                                   {I, S + "STT model loaded successfully"}};
+
 class LogLevels : public ::testing::Test {
  protected:
   void SetUp() override { fake_engine::reset(); }
@@ -61,17 +91,10 @@ TEST_F(LogLevels, SpeechNodeFromConstructionThroughActionsToDestruction) {
   auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{{"voice", QVAny("de")}});
   const std::string self = addressOf(&node->internalsForTesting());
   EXPECT_EQ(log.entries(),
-            (Entries{{D, T + "Attempting to load TTS model for language: en"},
-                     {D, T + "Model path: " + model},
-                     {D, T + "Tokens path: " + defaultTTSTokensPath("en")},
-                     {D, T + "Data dir path: " + defaultTTSDataDirPath("en")},
-                     {D, T + "Model file exists, attempting to load..."},
-                     {I, T + "loadModel called with path: " + model},
-                     {I, T + "Loading TTS model from: " + model},
-                     {I, T + "Calling SherpaOnnxCreateOfflineTts..."},
-                     {I, T + "TTS model loaded successfully"},
-                     {I, T + "Sherpa model loaded successfully: " + model + ", tts=valid, this=" + self},
-                     {E, "Unknown parameter: voice"}}));
+            (voiceConstruction(model) + Entries{{I, T + "TTS model loaded successfully"},
+                                               {I, T + "Sherpa model loaded successfully: " + model +
+                                                       ", tts=valid, this=" + self},
+                                               {E, "Unknown parameter: voice"}}));
 
   log.clear();
   ASSERT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny("*Hi*")}}).isOk());
@@ -107,88 +130,49 @@ TEST_F(LogLevels, SpeechNodeWhoseVoiceFailsThenReloadsMissingFiles) {
   const std::string self = addressOf(&node.internalsForTesting());
   const Entries engineRefused = {{E, T + "Failed to create Sherpa Offline TTS."},
                                  {E, T + "Check that the model files exist and are valid"}};
-  Entries expected = {{D, T + "Attempting to load TTS model for language: en"},
-                      {D, T + "Model path: " + model},
-                      {D, T + "Tokens path: " + defaultTTSTokensPath("en")},
-                      {D, T + "Data dir path: " + defaultTTSDataDirPath("en")},
-                      {D, T + "Model file exists, attempting to load..."},
-                      {I, T + "loadModel called with path: " + model},
-                      {I, T + "Loading TTS model from: " + model},
-                      {I, T + "Calling SherpaOnnxCreateOfflineTts..."}};
-  expected.insert(expected.end(), engineRefused.begin(), engineRefused.end());
-  expected.push_back({E, T + "Failed to load Sherpa model."});
-  EXPECT_EQ(log.entries(), expected);
+  EXPECT_EQ(log.entries(), (voiceConstruction(model) + engineRefused + Entries{{E, T + "Failed to load Sherpa model."}}));
 
   log.clear();
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   const std::string missing = (dir.path() / "missing").string();
   EXPECT_FALSE(node.loadModel(missing + ".onnx", missing + ".txt", missing));
   node.synthesize("Hi");
-  expected = {{I, T + "loadModel called with path: " + missing + ".onnx"},
-              {W, T + "Model file does not exist at path: " + missing + ".onnx"},
-              {W, T + "Tokens file does not exist at path: " + missing + ".txt"},
-              {W, T + "Data directory does not exist at path: " + missing},
-              {I, T + "Loading TTS model from: " + missing + ".onnx"},
-              {I, T + "Calling SherpaOnnxCreateOfflineTts..."}};
-  expected.insert(expected.end(), engineRefused.begin(), engineRefused.end());
-  expected.push_back({D, T + "synthesize called, tts=null, this=" + self});
-  expected.push_back({E, T + "synthesize is called but TTS instance is not initialized."});
-  EXPECT_EQ(log.entries(), expected);
+  EXPECT_EQ(log.entries(), (Entries{{I, T + "loadModel called with path: " + missing + ".onnx"},
+                                   {W, T + "Model file does not exist at path: " + missing + ".onnx"},
+                                   {W, T + "Tokens file does not exist at path: " + missing + ".txt"},
+                                   {W, T + "Data directory does not exist at path: " + missing},
+                                   {I, T + "Loading TTS model from: " + missing + ".onnx"},
+                                   {I, T + "Calling SherpaOnnxCreateOfflineTts..."}} +
+                               engineRefused +
+                               Entries{{D, T + "synthesize called, tts=null, this=" + self},
+                                       {E, T + "synthesize is called but TTS instance is not initialized."}}));
 }
 
 TEST_F(LogLevels, RecognitionNodeFromLoadThroughDroppedInputToDestruction) {
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   const auto files = stt_test::writeRecognizerFiles(dir.path());
   const std::string missingGraph = (dir.path() / "missing.fst").string();
   auto node = std::make_unique<SherpaSTTNode>();
   LogCapture log;
   ASSERT_TRUE(node->loadSherpaModel(files.model, files.tokens, missingGraph));
   ASSERT_TRUE(node->loadSherpaModel(files.model, files.tokens, files.graph));
-  EXPECT_EQ(log.entries(), (Entries{{I, S + "loadSherpaModel called with path: " + files.model},
-                                    {W, S + "Graph file does not exist at path: " + missingGraph},
-                                    {I, S + "Model already loaded, cleaning up before reloading"},
-                                    {I, S + "Cleaning up resources..."},
-                                    {I, S + "Freeing stream"},
-                                    {I, S + "Freeing recognizer"},
-                                    {I, S + "Cleanup completed"},
-                                    {I, S + "Loading STT model from: " + files.model},
-                                    {I, S + "Calling SherpaOnnxCreateOnlineRecognizer..."},
-                                    {I, S + "Calling SherpaOnnxCreateOnlineStream..."},
-                                    {I, S + "STT model loaded successfully"},
-                                    {I, S + "loadSherpaModel called with path: " + files.model},
-                                    {I, S + "Model already loaded, cleaning up before reloading"},
-                                    {I, S + "Cleaning up resources..."},
-                                    {I, S + "Freeing stream"},
-                                    {I, S + "Freeing recognizer"},
-                                    {I, S + "Cleanup completed"},
-                                    {I, S + "Loading STT model from: " + files.model},
-                                    {I, S + "Calling SherpaOnnxCreateOnlineRecognizer..."},
-                                    {I, S + "Calling SherpaOnnxCreateOnlineStream..."},
-                                    {I, S + "STT model loaded successfully"}}));
+  EXPECT_EQ(log.entries(),
+            (recognizerReload(files.model, {{W, S + "Graph file does not exist at path: " + missingGraph}}) +
+                kRecognizerLoaded + recognizerReload(files.model) + kRecognizerLoaded));
 
   log.clear();
   AudioBusFormat stereo{16000, 2};
   EXPECT_FALSE(node->setBusFormat(stereo));
-  std::vector<float> tenSeconds(480000, 0.0f);
-  float* channel = tenSeconds.data();
-  AudioBuffer<float> full(1, 480000, false, 48000, &channel);
-  AudioBus bus(&full);
-  EXPECT_TRUE(node->consume(bus));
-  EXPECT_FALSE(node->consume(bus));
+  test_kit::TestBlock tenSeconds(1, 480000, 48000);
+  EXPECT_TRUE(node->consume(tenSeconds.bus()));
+  EXPECT_FALSE(node->consume(tenSeconds.bus()));
   fake_engine::knobs().createRecognizerFails = true;
   EXPECT_FALSE(node->loadSherpaModel(files.model, files.tokens, files.graph));
   EXPECT_EQ(log.entries(), (Entries{{E, S + "Number of channels must be 1."},
-                                    {W, S + "Input buffer is full, dropping audio data."},
-                                    {I, S + "loadSherpaModel called with path: " + files.model},
-                                    {I, S + "Model already loaded, cleaning up before reloading"},
-                                    {I, S + "Cleaning up resources..."},
-                                    {I, S + "Freeing stream"},
-                                    {I, S + "Freeing recognizer"},
-                                    {I, S + "Cleanup completed"},
-                                    {I, S + "Loading STT model from: " + files.model},
-                                    {I, S + "Calling SherpaOnnxCreateOnlineRecognizer..."},
-                                    {E, S + "Sherpa failed to create recognizer"},
-                                    {E, S + "Check that the model files exist and are valid"}}));
+                                   {W, S + "Input buffer is full, dropping audio data."}} +
+                               recognizerReload(files.model) +
+                               Entries{{E, S + "Sherpa failed to create recognizer"},
+                                       {E, S + "Check that the model files exist and are valid"}}));
 
   log.clear();
   node.reset();
@@ -200,7 +184,7 @@ TEST_F(LogLevels, RecognitionNodeFromLoadThroughDroppedInputToDestruction) {
 }
 
 TEST_F(LogLevels, RecognitionNodeWhoseConstructionLoadFails) {
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   if (stt_test::modelFilesBesideExecutable()) {
     EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
     return;

@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
+#include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 
 using namespace quorvel;
@@ -21,10 +20,8 @@ TEST(TTSGenerationSettings, EveryGenerationAsksForSpeakerZeroAtNormalSpeed) {
   fake_engine::knobs().samplesPerText = 320;
   SherpaTTSNode node{QVAnyMap{{"text", QVAny("Created.")}}};
   ASSERT_TRUE(node.callAction("synthesize", QVAnyMap{{"text", QVAny("Asked.")}}).isOk());
-  std::vector<float> samples(160);
-  float* channel = samples.data();
-  AudioBuffer<float> buffer(1, 160, false, 16000, &channel);
-  AudioBus bus(&buffer);
+  test_kit::TestBlock block(1, 160);
+  AudioBus& bus = block.bus();
   const auto append = [&](const char* token) {
     ASSERT_TRUE(node.callAction("appendStreamingText", QVAnyMap{{"token", QVAny(token)}}).isOk());
   };

@@ -13,6 +13,7 @@
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttTestFiles.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 #include "tts/SherpaTTSNode.h"
 
 using namespace quorvel;
@@ -63,7 +64,7 @@ TEST_F(WrongEngineBuild, TheSpeechNodeRefusesItsVoiceUnderItsOwnName) {
 }
 
 TEST_F(WrongEngineBuild, TheRecognitionNodeRefusesItsModelUnderItsOwnName) {
-  stt_test::TempDir dir;
+  test_kit::TempDir dir;
   const auto files = stt_test::writeRecognizerFiles(dir.path());
   SherpaSTTNode node;
   LogCapture log;

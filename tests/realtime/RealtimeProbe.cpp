@@ -106,10 +106,30 @@ F next(const char* name) {
   if (real == nullptr) real = next<type>(#name)
 #define QS_FORWARD(name) QS_FORWARD_AS(name, decltype(&::name))
 
+// `ret name(params)`, counted as `kind`, forwarding `args` to the next
+// definition; the allocator's forward to glibc's own entry points.
+#define QS_COUNTED(kind, ret, name, params, args) \
+  ret name params {                               \
+    note(Kind::kind, #name);                      \
+    QS_FORWARD(name);                             \
+    return real args;                             \
+  }
+#define QS_ALLOCATOR(name, params, args)  \
+  void* name params {                     \
+    note(Kind::Allocation, #name);        \
+    return __libc_##name args;            \
+  }
+
 // The variadic ones, named so that the macro sees one argument.
 using SyscallFunction = long (*)(long, ...);
 using OpenFunction = int (*)(const char*, int, ...);
 using OpenAtFunction = int (*)(int, const char*, int, ...);
+
+// The mode argument follows the flags only when they create a file.
+mode_t modeOf(int flags, va_list args) {
+  const bool creates = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+  return creates ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
 
 }  // namespace
 
@@ -132,26 +152,14 @@ Counts unwatch() {
 extern "C" {
 
 // Allocation.
-void* malloc(size_t size) {
-  note(Kind::Allocation, "malloc");
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-  note(Kind::Allocation, "calloc");
-  return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size) {
-  note(Kind::Allocation, "realloc");
-  return __libc_realloc(p, size);
-}
+QS_ALLOCATOR(malloc, (size_t size), (size))
+QS_ALLOCATOR(calloc, (size_t count, size_t size), (count, size))
+QS_ALLOCATOR(realloc, (void* p, size_t size), (p, size))
 void free(void* p) {
   if (p != nullptr) note(Kind::Free, "free");
   __libc_free(p);
 }
-void* memalign(size_t alignment, size_t size) {
-  note(Kind::Allocation, "memalign");
-  return __libc_memalign(alignment, size);
-}
+QS_ALLOCATOR(memalign, (size_t alignment, size_t size), (alignment, size))
 void* aligned_alloc(size_t alignment, size_t size) {
   note(Kind::Allocation, "aligned_alloc");
   return __libc_memalign(alignment, size);
@@ -164,98 +172,28 @@ int posix_memalign(void** out, size_t alignment, size_t size) {
   *out = p;
   return 0;
 }
-void* valloc(size_t size) {
-  note(Kind::Allocation, "valloc");
-  return __libc_valloc(size);
-}
-void* pvalloc(size_t size) {
-  note(Kind::Allocation, "pvalloc");
-  return __libc_pvalloc(size);
-}
+QS_ALLOCATOR(valloc, (size_t size), (size))
+QS_ALLOCATOR(pvalloc, (size_t size), (size))
 
 // Locks.
-int pthread_mutex_lock(pthread_mutex_t* m) {
-  note(Kind::Lock, "pthread_mutex_lock");
-  QS_FORWARD(pthread_mutex_lock);
-  return real(m);
-}
-int pthread_mutex_trylock(pthread_mutex_t* m) {
-  note(Kind::Lock, "pthread_mutex_trylock");
-  QS_FORWARD(pthread_mutex_trylock);
-  return real(m);
-}
-int pthread_mutex_timedlock(pthread_mutex_t* m, const struct timespec* t) {
-  note(Kind::Lock, "pthread_mutex_timedlock");
-  QS_FORWARD(pthread_mutex_timedlock);
-  return real(m, t);
-}
-int pthread_rwlock_rdlock(pthread_rwlock_t* l) {
-  note(Kind::Lock, "pthread_rwlock_rdlock");
-  QS_FORWARD(pthread_rwlock_rdlock);
-  return real(l);
-}
-int pthread_rwlock_wrlock(pthread_rwlock_t* l) {
-  note(Kind::Lock, "pthread_rwlock_wrlock");
-  QS_FORWARD(pthread_rwlock_wrlock);
-  return real(l);
-}
-int pthread_rwlock_tryrdlock(pthread_rwlock_t* l) {
-  note(Kind::Lock, "pthread_rwlock_tryrdlock");
-  QS_FORWARD(pthread_rwlock_tryrdlock);
-  return real(l);
-}
-int pthread_rwlock_trywrlock(pthread_rwlock_t* l) {
-  note(Kind::Lock, "pthread_rwlock_trywrlock");
-  QS_FORWARD(pthread_rwlock_trywrlock);
-  return real(l);
-}
-int pthread_spin_lock(pthread_spinlock_t* l) {
-  note(Kind::Lock, "pthread_spin_lock");
-  QS_FORWARD(pthread_spin_lock);
-  return real(l);
-}
+QS_COUNTED(Lock, int, pthread_mutex_lock, (pthread_mutex_t* m), (m))
+QS_COUNTED(Lock, int, pthread_mutex_trylock, (pthread_mutex_t* m), (m))
+QS_COUNTED(Lock, int, pthread_mutex_timedlock, (pthread_mutex_t* m, const struct timespec* t), (m, t))
+QS_COUNTED(Lock, int, pthread_rwlock_rdlock, (pthread_rwlock_t* l), (l))
+QS_COUNTED(Lock, int, pthread_rwlock_wrlock, (pthread_rwlock_t* l), (l))
+QS_COUNTED(Lock, int, pthread_rwlock_tryrdlock, (pthread_rwlock_t* l), (l))
+QS_COUNTED(Lock, int, pthread_rwlock_trywrlock, (pthread_rwlock_t* l), (l))
+QS_COUNTED(Lock, int, pthread_spin_lock, (pthread_spinlock_t* l), (l))
 
 // Waiting and sleeping.
-int pthread_cond_wait(pthread_cond_t* c, pthread_mutex_t* m) {
-  note(Kind::Blocking, "pthread_cond_wait");
-  QS_FORWARD(pthread_cond_wait);
-  return real(c, m);
-}
-int pthread_cond_timedwait(pthread_cond_t* c, pthread_mutex_t* m, const struct timespec* t) {
-  note(Kind::Blocking, "pthread_cond_timedwait");
-  QS_FORWARD(pthread_cond_timedwait);
-  return real(c, m, t);
-}
-int pthread_cond_clockwait(pthread_cond_t* c, pthread_mutex_t* m, clockid_t clock, const struct timespec* t) {
-  note(Kind::Blocking, "pthread_cond_clockwait");
-  QS_FORWARD(pthread_cond_clockwait);
-  return real(c, m, clock, t);
-}
-int nanosleep(const struct timespec* t, struct timespec* rest) {
-  note(Kind::Blocking, "nanosleep");
-  QS_FORWARD(nanosleep);
-  return real(t, rest);
-}
-int clock_nanosleep(clockid_t clock, int flags, const struct timespec* t, struct timespec* rest) {
-  note(Kind::Blocking, "clock_nanosleep");
-  QS_FORWARD(clock_nanosleep);
-  return real(clock, flags, t, rest);
-}
-int usleep(useconds_t micros) {
-  note(Kind::Blocking, "usleep");
-  QS_FORWARD(usleep);
-  return real(micros);
-}
-unsigned int sleep(unsigned int seconds) {
-  note(Kind::Blocking, "sleep");
-  QS_FORWARD(sleep);
-  return real(seconds);
-}
-int sched_yield() {
-  note(Kind::Blocking, "sched_yield");
-  QS_FORWARD(sched_yield);
-  return real();
-}
+QS_COUNTED(Blocking, int, pthread_cond_wait, (pthread_cond_t* c, pthread_mutex_t* m), (c, m))
+QS_COUNTED(Blocking, int, pthread_cond_timedwait, (pthread_cond_t* c, pthread_mutex_t* m, const struct timespec* t), (c, m, t))
+QS_COUNTED(Blocking, int, pthread_cond_clockwait, (pthread_cond_t* c, pthread_mutex_t* m, clockid_t clock, const struct timespec* t), (c, m, clock, t))
+QS_COUNTED(Blocking, int, nanosleep, (const struct timespec* t, struct timespec* rest), (t, rest))
+QS_COUNTED(Blocking, int, clock_nanosleep, (clockid_t clock, int flags, const struct timespec* t, struct timespec* rest), (clock, flags, t, rest))
+QS_COUNTED(Blocking, int, usleep, (useconds_t micros), (micros))
+QS_COUNTED(Blocking, unsigned int, sleep, (unsigned int seconds), (seconds))
+QS_COUNTED(Blocking, int, sched_yield, (), ())
 long syscall(long number, ...) {
   note(Kind::Blocking, "syscall");
   va_list args;
@@ -268,70 +206,32 @@ long syscall(long number, ...) {
 }
 
 // Input and output.
-ssize_t read(int fd, void* data, size_t size) {
-  note(Kind::Blocking, "read");
-  QS_FORWARD(read);
-  return real(fd, data, size);
-}
-ssize_t write(int fd, const void* data, size_t size) {
-  note(Kind::Blocking, "write");
-  QS_FORWARD(write);
-  return real(fd, data, size);
-}
+QS_COUNTED(Blocking, ssize_t, read, (int fd, void* data, size_t size), (fd, data, size))
+QS_COUNTED(Blocking, ssize_t, write, (int fd, const void* data, size_t size), (fd, data, size))
 int open(const char* path, int flags, ...) {
   note(Kind::Blocking, "open");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = modeOf(flags, args);
+  va_end(args);
   QS_FORWARD_AS(open, OpenFunction);
   return real(path, flags, mode);
 }
 int openat(int dir, const char* path, int flags, ...) {
   note(Kind::Blocking, "openat");
-  mode_t mode = 0;
-  if ((flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = modeOf(flags, args);
+  va_end(args);
   QS_FORWARD_AS(openat, OpenAtFunction);
   return real(dir, path, flags, mode);
 }
-FILE* fopen(const char* path, const char* mode) {
-  note(Kind::Blocking, "fopen");
-  QS_FORWARD(fopen);
-  return real(path, mode);
-}
-size_t fwrite(const void* data, size_t size, size_t count, FILE* file) {
-  note(Kind::Blocking, "fwrite");
-  QS_FORWARD(fwrite);
-  return real(data, size, count, file);
-}
-size_t fread(void* data, size_t size, size_t count, FILE* file) {
-  note(Kind::Blocking, "fread");
-  QS_FORWARD(fread);
-  return real(data, size, count, file);
-}
-int fflush(FILE* file) {
-  note(Kind::Blocking, "fflush");
-  QS_FORWARD(fflush);
-  return real(file);
-}
-int poll(struct pollfd* fds, nfds_t count, int timeout) {
-  note(Kind::Blocking, "poll");
-  QS_FORWARD(poll);
-  return real(fds, count, timeout);
-}
-int select(int n, fd_set* r, fd_set* w, fd_set* e, struct timeval* timeout) {
-  note(Kind::Blocking, "select");
-  QS_FORWARD(select);
-  return real(n, r, w, e, timeout);
-}
+QS_COUNTED(Blocking, FILE*, fopen, (const char* path, const char* mode), (path, mode))
+QS_COUNTED(Blocking, size_t, fwrite, (const void* data, size_t size, size_t count, FILE* file), (data, size, count, file))
+QS_COUNTED(Blocking, size_t, fread, (void* data, size_t size, size_t count, FILE* file), (data, size, count, file))
+QS_COUNTED(Blocking, int, fflush, (FILE* file), (file))
+QS_COUNTED(Blocking, int, poll, (struct pollfd* fds, nfds_t count, int timeout), (fds, count, timeout))
+QS_COUNTED(Blocking, int, select, (int n, fd_set* r, fd_set* w, fd_set* e, struct timeval* timeout), (n, r, w, e, timeout))
 
 }  // extern "C"
 

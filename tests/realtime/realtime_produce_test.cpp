@@ -26,6 +26,7 @@
 
 #include "RealtimeProbe.h"
 #include "engine/RealVoice.h"
+#include "support/TestBlock.h"
 #include "tts/TTSInternals.h"
 
 using namespace real_voice;
@@ -68,7 +69,7 @@ struct FinishedSplit {
 // watched by the probe.
 Tally render(SherpaTTSNode& node, FinishedSplit& finished, std::atomic<int>& blocksDone) {
   Tally tally;
-  StereoBlock block;
+  test_kit::TestBlock block(2, 480, 48000);
   auto& internals = node.internalsForTesting();
   auto next = std::chrono::steady_clock::now();
   for (int i = 0; i < kWarmUpBlocks; ++i) {

@@ -89,8 +89,7 @@ class EventRecorder {
  private:
   static std::string textOf(const quorvel::QVAny& payload) {
     const auto map = quorvel::QVAny::convert<quorvel::QVAnyMap>(payload);
-    const auto text = map.find("text");
-    return text == map.end() ? std::string() : quorvel::QVAny::convert<std::string>(text->second);
+    return map.hasKey("text") ? quorvel::QVAny::convert<std::string>(map.at("text")) : std::string();
   }
 
   quorvel::EventEmitter& emitter_;

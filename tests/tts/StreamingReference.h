@@ -240,23 +240,14 @@ class ReferenceModel {
 // The implementation-independent invariant: `pieces` followed by `rest`
 // spell `text` exactly, except that right after each piece a run of ' ',
 // '\t', '\n' bytes of `text` may be left out (every run length is tried).
-// On failure, returns false and, when given, the index of the first piece
-// that does not continue the text (pieces.size() when only the rest is off).
-inline bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest,
-                       std::size_t* failedPiece = nullptr, std::size_t* firstStart = nullptr,
-                       std::size_t* startCount = nullptr) {
+inline bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest) {
   std::set<std::size_t> starts{0};
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     const std::string& piece = pieces[i];
     std::set<std::size_t> ends;
     for (std::size_t s : starts)
       if (s + piece.size() <= text.size() && text.compare(s, piece.size(), piece) == 0) ends.insert(s + piece.size());
-    if (ends.empty()) {
-      if (failedPiece) *failedPiece = i;
-      if (firstStart) *firstStart = *starts.begin();
-      if (startCount) *startCount = starts.size();
-      return false;
-    }
+    if (ends.empty()) return false;
     starts.clear();
     for (std::size_t e : ends) {
       std::size_t p = e;
@@ -266,7 +257,6 @@ inline bool spellsText(const std::string& text, const std::vector<std::string>& 
   }
   for (std::size_t s : starts)
     if (text.size() - s == rest.size() && text.compare(s, rest.size(), rest) == 0) return true;
-  if (failedPiece) *failedPiece = pieces.size();
   return false;
 }
 

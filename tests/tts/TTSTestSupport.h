@@ -1,153 +1,81 @@
-// Helpers shared by the text-to-speech node tests: an output block the node
-// renders into, a recorder of its events, voice files on disk and a fixture
-// that resets the engine double and captures the log.
+// Helpers shared by the text-to-speech node tests: voice files on disk and a
+// fixture that resets the engine double and captures the log. Output blocks
+// and event recorders come from the test kit.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/QVAny.h>
 
 #include "fake_engine/FakeEngine.h"
+#include "support/EventRecorder.h"
 #include "support/LogCapture.h"
 #include "support/ModelFileBuilder.h"
+#include "support/TempDir.h"
+#include "support/TestBlock.h"
 #include "tts/SherpaTTSNode.h"
 #include "tts/TTSInternals.h"
 
 namespace tts_test {
 
-using quorvel::AudioBuffer;
-using quorvel::AudioBus;
+using quorvel::AudioBusFormat;
 using quorvel::QVAny;
 using quorvel::QVAnyMap;
 using quorvel::extensions::sherpa::GeneratedAudioItem;
 using quorvel::extensions::sherpa::SherpaTTSNode;
 using Internals = quorvel::extensions::sherpa::SherpaTTSNode::Internals;
+using EventLog = test_kit::EventRecorder;
+using Entries = std::vector<std::pair<quorvel::LogLevel, std::string>>;  // log lines with their levels
 
-// One output block: `channels` arrays of `frames` samples, pre-filled with a
-// non-zero value so that a render that forgets to clear shows.
-class Block {
- public:
+// An output block pre-filled with a non-zero value, so that a render that
+// forgets to clear shows.
+struct Block : test_kit::TestBlock {
   Block(unsigned channels, unsigned frames, int sampleRate = 16000)
-      : storage_(channels, std::vector<float>(frames, 0.75f)) {
-    for (unsigned c = 0; c < channels; ++c) pointers_[c] = storage_[c].data();
-    buffer_ = AudioBuffer<float>(channels, frames, false, sampleRate, pointers_);
-    bus_.setBuffer(&buffer_);
-  }
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-
-  AudioBus& bus() { return bus_; }
-  const std::vector<float>& channel(unsigned c) const { return storage_[c]; }
-  float at(unsigned c, unsigned i) const { return storage_[c][i]; }
-  unsigned frames() const { return static_cast<unsigned>(storage_.front().size()); }
-  bool silent() const {
-    for (const auto& ch : storage_)
-      for (float v : ch)
-        if (v != 0.0f) return false;
-    return true;
-  }
-  float peak() const {
-    float p = 0.0f;
-    for (const auto& ch : storage_)
-      for (float v : ch) p = std::max(p, v < 0 ? -v : v);
-    return p;
-  }
-
- private:
-  std::vector<std::vector<float>> storage_;
-  float* pointers_[AudioBuffer<float>::kMaxChannels] = {};
-  AudioBuffer<float> buffer_;
-  AudioBus bus_;
-};
-
-// Records the node's events in the order they arrive (from any thread).
-class EventLog {
- public:
-  explicit EventLog(SherpaTTSNode& node) : node_(node) {
-    for (const char* name : {"finished", "synthesisStarted"}) {
-      ids_.push_back(node_.addListener(name, [this](const std::string& event, const QVAny& payload) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.emplace_back(event, payload);
-      }));
-    }
-  }
-  ~EventLog() {
-    for (auto id : ids_) node_.removeListener(id);
-  }
-
-  std::vector<std::string> names() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> out;
-    for (const auto& e : events_) out.push_back(e.first);
-    return out;
-  }
-  int count(const std::string& name) const {
-    int n = 0;
-    for (const auto& e : names()) n += e == name ? 1 : 0;
-    return n;
-  }
-  // The "text" of every synthesisStarted payload, in order.
-  std::vector<std::string> startedTexts() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> out;
-    for (const auto& e : events_) {
-      if (e.first != "synthesisStarted") continue;
-      out.push_back(QVAny::convert<std::string>(QVAny::convert<QVAnyMap>(e.second).at("text")));
-    }
-    return out;
-  }
-  std::vector<std::pair<std::string, QVAny>> all() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-  }
-  void clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    events_.clear();
-  }
-
- private:
-  SherpaTTSNode& node_;
-  std::vector<uint64_t> ids_;
-  mutable std::mutex mutex_;
-  std::vector<std::pair<std::string, QVAny>> events_;
+      : TestBlock(channels, frames, sampleRate, 0.75f) {}
 };
 
 // A voice's three files in a fresh temporary directory, well formed enough
 // for the load's file checks (the engine double reads none of them).
-class TempVoice {
- public:
+struct TempVoice {
   TempVoice() {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("qs_tts_voice_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-    model_files::writeTinyEspeakData(dir_ / "espeak-ng-data");
-    model_files::writeBytes(dir_ / "voice.onnx", model_files::onnxModel(model_files::voiceMetadata()));
-    model_files::writeText(dir_ / "tokens.txt", model_files::kTinyVoiceTokens);
+    model_files::writeTinyEspeakData(dir / "espeak-ng-data");
+    model_files::writeBytes(dir / "voice.onnx", model_files::onnxModel(model_files::voiceMetadata()));
+    model_files::writeText(dir / "tokens.txt", model_files::kTinyVoiceTokens);
   }
-  ~TempVoice() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string model() const { return (dir_ / "voice.onnx").string(); }
-  std::string tokens() const { return (dir_ / "tokens.txt").string(); }
-  std::string dataDir() const { return (dir_ / "espeak-ng-data").string(); }
-  const std::filesystem::path& dir() const { return dir_; }
+  std::string model() const { return (dir / "voice.onnx").string(); }
+  std::string tokens() const { return (dir / "tokens.txt").string(); }
+  std::string dataDir() const { return (dir / "espeak-ng-data").string(); }
 
- private:
-  std::filesystem::path dir_;
+  test_kit::TempDir dir{"qs_tts_voice"};
 };
+
+// What the streaming text buffer holds now.
+inline std::string streamingBuffer(SherpaTTSNode& node) {
+  auto& in = node.internalsForTesting();
+  std::lock_guard<std::mutex> lock(in.streamingMutex);
+  return in.streamingBuffer;
+}
+
+// The lines of a cleanup that frees `items` segments and, when there, the
+// resampler and the voice.
+inline Entries cleanupLines(size_t items, bool resampler, bool voice) {
+  const auto info = quorvel::LogLevel::Info;
+  Entries e = {{info, "[SherpaTTSNode] Cleaning up resources..."}, {info, "[SherpaTTSNode] Clearing atomic pointers"}};
+  if (resampler) e.push_back({info, "[SherpaTTSNode] Freeing resampler"});
+  e.push_back({info, "[SherpaTTSNode] Clearing " + std::to_string(items) + " generated audio items"});
+  if (voice) e.push_back({info, "[SherpaTTSNode] Freeing TTS model"});
+  e.push_back({info, "[SherpaTTSNode] Cleanup completed"});
+  return e;
+}
+
+// The address a node's log lines name it by.
+inline std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
 
 class TTSFixture : public ::testing::Test {
  protected:
@@ -156,6 +84,8 @@ class TTSFixture : public ::testing::Test {
     logs = std::make_unique<testing_support::LogCapture>();
   }
   void TearDown() override {
+    events.reset();
+    node.reset();
     logs.reset();
     fake_engine::reset();
   }
@@ -164,11 +94,32 @@ class TTSFixture : public ::testing::Test {
   // test program, else the temporary voice.
   std::unique_ptr<SherpaTTSNode> makeNode(const QVAnyMap& config = {}) {
     auto node = std::make_unique<SherpaTTSNode>(config);
-    if (node->internalsForTesting().tts == nullptr) node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+    if (node->internalsForTesting().tts == nullptr) reload(*node);
     return node;
   }
+  // The fixture's node, with a voice, and a recorder of its events.
+  void makeSpeaker(const QVAnyMap& config = {}) {
+    events.reset();
+    node = makeNode(config);
+    events.emplace(*node);
+  }
+  bool reload(SherpaTTSNode& node) { return node.loadModel(voice.model(), voice.tokens(), voice.dataDir()); }
 
   static Internals& in(SherpaTTSNode& node) { return node.internalsForTesting(); }
+  static bool setFormat(SherpaTTSNode& node, int rate, unsigned channels) {
+    AudioBusFormat format{rate, channels};
+    return node.setBusFormat(format);
+  }
+  static std::string buffer(SherpaTTSNode& node) { return streamingBuffer(node); }
+  // Channel 0 of `blocks` blocks rendered one after the other.
+  static std::vector<float> renderMono(SherpaTTSNode& node, Block& block, int blocks) {
+    std::vector<float> heard;
+    for (int b = 0; b < blocks; ++b) {
+      node.produce(block.bus());
+      heard.insert(heard.end(), block.channel(0), block.channel(0) + block.frames());
+    }
+    return heard;
+  }
 
   // Segments in existence.
   static int itemsAlive() { return static_cast<int>(GeneratedAudioItem::liveItems.load()); }
@@ -177,6 +128,9 @@ class TTSFixture : public ::testing::Test {
 
   TempVoice voice;
   std::unique_ptr<testing_support::LogCapture> logs;
+  Block block{1, 160};  // 10 ms at the voice's rate
+  std::unique_ptr<SherpaTTSNode> node;
+  std::optional<EventLog> events;
 };
 
 }  // namespace tts_test

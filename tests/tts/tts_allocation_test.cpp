@@ -8,7 +8,6 @@
 #include "support/AllocationCounter.h"
 
 using namespace tts_test;
-using quorvel::AudioBusFormat;
 namespace allocation_counter = test_kit::allocation_counter;
 
 namespace {
@@ -45,8 +44,7 @@ TEST_F(TTSAllocation, SteadyPlaybackAllocatesNothing) {
     fake_engine::reset();
     fake_engine::knobs().samplesPerText = 160000;
     auto node = makeNode();
-    AudioBusFormat format{rate, 2};
-    ASSERT_TRUE(node->setBusFormat(format));
+    ASSERT_TRUE(setFormat(*node, rate, 2));
     Block block(2, rate / 100, rate);
     node->synthesize("Long enough.");
     for (int i = 0; i < 5; ++i) node->produce(block.bus());  // the switch and the converter's set-up
@@ -64,7 +62,6 @@ TEST_F(TTSAllocation, SteadyPlaybackAllocatesNothing) {
 
 TEST_F(TTSAllocation, ASynthesisOutOfMemoryNeverLeavesADanglingPointer) {
   auto node = makeNode();
-  Block block(1, 160);
   bool failedSomewhere = true;
   for (long k = 0; failedSomewhere && k < 10000; ++k) {
     node->synthesize("Playing.");

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <quorvel/AudioBus.h>
@@ -15,7 +16,6 @@
 #include "TTSTestSupport.h"
 
 using namespace tts_test;
-using quorvel::AudioBusFormat;
 using quorvel::AudioGraphResampler;
 using quorvel::Result;
 
@@ -37,11 +37,6 @@ class BadInputTTS : public TTSFixture {
     }
     return audible && events.count("finished") == 1;
   }
-
-  static bool setFormat(SherpaTTSNode& node, int rate, unsigned channels) {
-    AudioBusFormat format{rate, channels};
-    return node.setBusFormat(format);
-  }
 };
 
 QVAny nestedMap() { return QVAny(QVAnyMap{{"text", QVAny("inner")}, {"deeper", QVAny(QVAnyMap{})}}); }
@@ -51,30 +46,25 @@ QVAny nestedMap() { return QVAny(QVAnyMap{{"text", QVAny("inner")}, {"deeper", Q
 TEST_F(BadInputTTS, AMapOrAnEmptyValueForAStringParameterIsRefusedByName) {
   auto node = makeNode();
   const int creates = fake_engine::calls().createTts.load();
-  const std::pair<const char*, QVAnyMap> calls[] = {
-      {"synthesize", QVAnyMap{{"text", nestedMap()}}},
-      {"synthesize", QVAnyMap{{"text", QVAny()}}},
-      {"appendStreamingText", QVAnyMap{{"token", nestedMap()}}},
-      {"appendStreamingText", QVAnyMap{{"token", QVAny("x")}, {"isFinal", nestedMap()}}},
-      {"loadModel", QVAnyMap{{"modelPath", nestedMap()}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}},
-      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny()}}},
+  const std::tuple<std::string, QVAnyMap, std::string> calls[] = {
+      {"synthesize", QVAnyMap{{"text", nestedMap()}}, "text (object, expected string)"},
+      {"synthesize", QVAnyMap{{"text", QVAny()}}, "text (empty, expected string)"},
+      {"appendStreamingText", QVAnyMap{{"token", nestedMap()}}, "token (object, expected string)"},
+      {"appendStreamingText", QVAnyMap{{"token", QVAny("x")}, {"isFinal", nestedMap()}},
+       "isFinal (object, expected boolean)"},
+      {"loadModel", QVAnyMap{{"modelPath", nestedMap()}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}},
+       "modelPath (object, expected string)"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}, {"dataPath", QVAny()}},
+       "dataPath (empty, expected string)"},
   };
-  const char* expected[] = {
-      "Wrong type for parameter: text (object, expected string)",
-      "Wrong type for parameter: text (empty, expected string)",
-      "Wrong type for parameter: token (object, expected string)",
-      "Wrong type for parameter: isFinal (object, expected boolean)",
-      "Wrong type for parameter: modelPath (object, expected string)",
-      "Wrong type for parameter: dataPath (empty, expected string)",
-  };
-  for (size_t i = 0; i < std::size(calls); ++i) {
-    SCOPED_TRACE(expected[i]);
+  for (const auto& [action, params, parameter] : calls) {
+    const std::string expected = "Wrong type for parameter: " + parameter;
+    SCOPED_TRACE(expected);
     logs->clear();
-    Result<QVAny> r = node->callAction(calls[i].first, calls[i].second);
+    Result<QVAny> r = node->callAction(action, params);
     EXPECT_FALSE(r.isOk());
-    EXPECT_EQ(r.error(), expected[i]);
-    EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action '" + std::string(calls[i].first) +
-                                                       "' refused: " + expected[i]}));
+    EXPECT_EQ(r.error(), expected);
+    EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action '" + action + "' refused: " + expected}));
   }
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
   EXPECT_EQ(fake_engine::calls().createTts.load(), creates);
@@ -84,10 +74,8 @@ TEST_F(BadInputTTS, AMapOrAnEmptyValueForAStringParameterIsRefusedByName) {
 
 TEST_F(BadInputTTS, ScalarsOfAnotherTypeConvertByTheHostsRules) {
   auto node = makeNode();
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(42)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(2.5)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(true)}}).isOk());
-  EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny(std::numeric_limits<double>::quiet_NaN())}}).isOk());
+  for (const QVAny& text : {QVAny(42), QVAny(2.5), QVAny(true), QVAny(std::numeric_limits<double>::quiet_NaN())})
+    EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", text}}).isOk());
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"42", "2.5", "true", "nan"}));
 
   // "isFinal" as a string: only "true" and "1" flush; anything else holds.
@@ -114,7 +102,7 @@ TEST_F(BadInputTTS, ScalarsOfAnotherTypeConvertByTheHostsRules) {
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Tokens file does not exist at path: false"));
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Data directory does not exist at path: 1.5"));
   fake_engine::knobs().createTtsFails = false;
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   EXPECT_TRUE(speaksAfterwards(*node));
 }
 
@@ -184,19 +172,19 @@ TEST_F(BadInputTTS, ABufferAtAnUnusableRateGetsSilenceAndFalseWithoutLosingTheSp
 TEST_F(BadInputTTS, ABlockOfNoFramesAdvancesNothing) {
   for (int rate : {16000, 48000}) {
     SCOPED_TRACE(rate);
-    auto node = makeNode();
+    makeSpeaker();
     ASSERT_TRUE(setFormat(*node, rate, 2));
-    EventLog events(*node);
     node->synthesize("Zero.");
     for (int i = 0; i < 5; ++i) {
-      Block empty(2, 0, rate);
+      Block empty(2, 1, rate);
+      empty.wrap(0);
       EXPECT_TRUE(node->produce(empty.bus()));
     }
     GeneratedAudioItem* item = in(*node).nextItem.load();
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->readPosition.load(), 0);
     EXPECT_FALSE(item->complete.load());
-    EXPECT_EQ(events.count("finished"), 0);
+    EXPECT_EQ(events->count("finished"), 0);
     EXPECT_TRUE(speaksAfterwards(*node, 2, rate, rate / 100));
   }
 }
@@ -208,9 +196,8 @@ TEST_F(BadInputTTS, AMillionFrameBlockIsFilledWholeAndFinishesTheSegmentOnce) {
   constexpr unsigned kFrames = 1u << 20;
   for (int rate : {16000, 48000}) {
     SCOPED_TRACE(rate);
-    auto node = makeNode();
+    makeSpeaker();
     ASSERT_TRUE(setFormat(*node, rate, 2));
-    EventLog events(*node);
     node->synthesize("Long block.");
     Block block(2, kFrames, rate);
     ASSERT_TRUE(node->produce(block.bus()));
@@ -226,7 +213,7 @@ TEST_F(BadInputTTS, AMillionFrameBlockIsFilledWholeAndFinishesTheSegmentOnce) {
     EXPECT_LT(nonZero, 6000u);
     Block next(2, 480, rate);
     ASSERT_TRUE(node->produce(next.bus()));
-    EXPECT_EQ(events.count("finished"), 1);
+    EXPECT_EQ(events->count("finished"), 1);
     EXPECT_TRUE(speaksAfterwards(*node, 2, rate, 480));
   }
 }
@@ -240,8 +227,7 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
   const size_t limit = Internals::kMaxSynthesisTextBytes;
   std::string megabyte;
   while (megabyte.size() < (1u << 20)) megabyte += "Word after word, sentence after sentence. ";
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   Result<QVAny> r = node->callAction("synthesize", QVAnyMap{{"text", QVAny(megabyte)}});
   ASSERT_FALSE(r.isOk());
@@ -254,7 +240,7 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
       node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny(megabyte)}, {"isFinal", QVAny(true)}}).isOk());
   EXPECT_TRUE(in(*node).streamingBuffer.empty());
   EXPECT_TRUE(fake_engine::generatedTexts().empty());
-  EXPECT_TRUE(events.names().empty());
+  EXPECT_TRUE(events->names().empty());
 
   // Asterisks are dropped before the length is taken.
   const std::string atLimit = std::string(limit, 'a') + "*****";
@@ -267,15 +253,14 @@ TEST_F(BadInputTTS, ATextOverTheLimitIsRefusedAndOneAtTheLimitIsSpoken) {
 }
 
 TEST_F(BadInputTTS, AnEngineErrorWhileSynthesizingIsLoggedAndPublishesNothing) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   fake_engine::knobs().generateThrows = true;
   logs->clear();
   node->synthesize("Token ids beyond the table.");
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while synthesizing: fake engine: generation failed"));
   EXPECT_EQ(in(*node).nextItem.load(), nullptr);
   EXPECT_TRUE(in(*node).generatedAudioItems.empty());
-  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"}));
+  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"}));
   fake_engine::knobs().generateThrows = false;
   EXPECT_TRUE(speaksAfterwards(*node));
 }
@@ -293,6 +278,6 @@ TEST_F(BadInputTTS, ALoadModelPathTheFileSystemCannotCheckCountsAsMissing) {
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Model file does not exist at path: " + tooLong));
   EXPECT_NO_THROW(node->loadModel(tooLong, tooLong, tooLong));
   EXPECT_EQ(logs->count("[SherpaTTSNode] Data directory does not exist at path: " + tooLong), 1u);
-  EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  EXPECT_TRUE(reload(*node));
   EXPECT_TRUE(speaksAfterwards(*node));
 }

@@ -8,16 +8,13 @@
 #include "TTSTestSupport.h"
 
 using namespace tts_test;
-using quorvel::AudioBusFormat;
 using quorvel::LogLevel;
 using quorvel::extensions::sherpa::RenderGate;
 
+using TTSConcurrency = TTSFixture;
+
 namespace {
-
-class TTSConcurrency : public TTSFixture {};
-
 enum class Teardown { Reload, Destroy, FormatChange };
-
 }  // namespace
 
 // The audio thread is held inside produce by a "finished" listener while the
@@ -30,8 +27,7 @@ TEST_F(TTSConcurrency, TeardownWaitsForARunningProduce) {
     fake_engine::knobs().samplesPerText = 160;
     SherpaTTSNode* node = makeNode().release();
     const bool converted = kind == Teardown::FormatChange;
-    AudioBusFormat format{converted ? 48000 : 16000, 1};
-    ASSERT_TRUE(node->setBusFormat(format));
+    ASSERT_TRUE(setFormat(*node, converted ? 48000 : 16000, 1));
     node->appendStreamingText("Buffered text, long enough to be cut at its end once audio stops.", false);
     node->synthesize("Playing.");
 
@@ -49,15 +45,14 @@ TEST_F(TTSConcurrency, TeardownWaitsForARunningProduce) {
     while (!inside.load()) std::this_thread::yield();
     switch (kind) {
       case Teardown::Reload:
-        EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+        EXPECT_TRUE(reload(*node));
         break;
       case Teardown::Destroy:
         delete node;
         node = nullptr;
         break;
       case Teardown::FormatChange: {
-        AudioBusFormat voiceRate{16000, 1};
-        EXPECT_TRUE(node->setBusFormat(voiceRate));
+        EXPECT_TRUE(setFormat(*node, 16000, 1));
         EXPECT_EQ(in(*node).resampler, nullptr);
         break;
       }
@@ -137,7 +132,7 @@ TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
     std::atomic<bool> done{false};
     std::thread control([&] {
       if (reload) {
-        node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+        this->reload(*node);
       } else {
         node->synthesize("Third.");
       }
@@ -182,10 +177,9 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
       case 1: node->appendStreamingText(" A token from a listener.", (dice >> 4) % 3 == 0); break;
       case 2: node->stop(); break;
       case 3: node->clearStreamingBuffer(); break;
-      case 4: node->loadModel(voice.model(), voice.tokens(), voice.dataDir()); break;
+      case 4: reload(*node); break;
       case 5: {
-        AudioBusFormat format{(dice >> 4) % 2 == 0 ? 16000 : 48000, 2};
-        node->setBusFormat(format);
+        setFormat(*node, (dice >> 4) % 2 == 0 ? 16000 : 48000, 2);
         break;
       }
       case 6: {
@@ -235,11 +229,10 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
         node->appendStreamingText(tokens[rng() % std::size(tokens)], rng() % 10 == 0);
         break;
       case 4:
-        node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+        reload(*node);
         break;
       case 5: {
-        AudioBusFormat format{rates[rng() % std::size(rates)], channels[rng() % std::size(channels)]};
-        node->setBusFormat(format);
+        setFormat(*node, rates[rng() % std::size(rates)], channels[rng() % std::size(channels)]);
         break;
       }
       case 6:
@@ -261,8 +254,7 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
   callingBack.store(false);
 
   // Destroyed while speaking: a long utterance, taken up by the audio thread.
-  AudioBusFormat format{48000, 2};
-  node->setBusFormat(format);
+  setFormat(*node, 48000, 2);
   node->clearStreamingBuffer();
   node->synthesize(std::string(50000, 'x'));  // a million samples
   GeneratedAudioItem* last = in(*node).nextItem.load();

@@ -34,9 +34,7 @@ class TTSGrowingSegment : public TTSFixture {
 }  // namespace
 
 TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   std::vector<float> heard;
   std::vector<int32_t> readyAtEachSentence;
   betweenSentences([&](int32_t made) {
@@ -45,22 +43,18 @@ TEST_F(TTSGrowingSegment, IsPublishedWithItsFirstSentenceAndPlaysWhatIsReady) {
     readyAtEachSentence.push_back(item->samplesReady());
     // The render step catches up with generation: what is ready plays, then
     // silence, with no "finished" while the engine still works.
-    for (int b = 0; b < 5; ++b) {
-      node->produce(block.bus());
-      heard.insert(heard.end(), block.channel(0).begin(), block.channel(0).end());
-    }
+    const std::vector<float> more = renderMono(*node, block, 5);
+    heard.insert(heard.end(), more.begin(), more.end());
     EXPECT_EQ(item->readPosition.load(), made);
     EXPECT_FALSE(item->complete.load());
-    EXPECT_EQ(events.count("finished"), 0);
+    EXPECT_EQ(events->count("finished"), 0);
     EXPECT_TRUE(block.silent()) << "the last block had nothing ready to play";
   });
   node->synthesize("Three sentences. Of speech. Here.");
   EXPECT_EQ(readyAtEachSentence, (std::vector<int32_t>{400, 800}));
-  for (int b = 0; b < 3; ++b) {
-    node->produce(block.bus());
-    heard.insert(heard.end(), block.channel(0).begin(), block.channel(0).end());
-  }
-  EXPECT_EQ(events.count("finished"), 1);
+  const std::vector<float> rest = renderMono(*node, block, 3);
+  heard.insert(heard.end(), rest.begin(), rest.end());
+  EXPECT_EQ(events->count("finished"), 1);
   // Every sample once, in order, with silence where playback waited.
   std::vector<float> sound;
   for (float v : heard)
@@ -85,8 +79,7 @@ TEST_F(TTSGrowingSegment, StopAndACutInEndAGenerationEarly) {
     SCOPED_TRACE(stop ? "stop" : "cut-in");
     fake_engine::reset();
     SetUp();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     std::thread other;
     std::atomic<bool> otherWaiting{false};
     betweenSentences([&](int32_t made) {
@@ -111,8 +104,8 @@ TEST_F(TTSGrowingSegment, StopAndACutInEndAGenerationEarly) {
     Block block(1, 160);
     for (int b = 0; b < 20; ++b) node->produce(block.bus());
     EXPECT_EQ(first->readPosition.load(), 0) << "dropped before it was taken up";
-    EXPECT_EQ(events.count("finished"), stop ? 0 : 1);
-    EXPECT_EQ(events.startedTexts().size(), stop ? 1u : 2u);
+    EXPECT_EQ(events->count("finished"), stop ? 0 : 1);
+    EXPECT_EQ(events->startedTexts().size(), stop ? 1u : 2u);
   }
 }
 
@@ -121,7 +114,7 @@ TEST_F(TTSGrowingSegment, AReloadEndsAGenerationEarly) {
   std::thread reload;
   betweenSentences([&](int32_t made) {
     if (made != 400 || reload.joinable()) return;
-    reload = std::thread([&] { EXPECT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir())); });
+    reload = std::thread([&] { EXPECT_TRUE(this->reload(*node)); });
     while (in(*node).loadsWaiting.load() == 0) std::this_thread::yield();
   });
   node->synthesize("The first text. Its second sentence. Its third.");
@@ -133,8 +126,7 @@ TEST_F(TTSGrowingSegment, AReloadEndsAGenerationEarly) {
 
 // An engine that fails after its first sentence: what it made plays.
 TEST_F(TTSGrowingSegment, AFailureAfterTheFirstSentencePlaysWhatWasMade) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   betweenSentences([](int32_t) { throw std::runtime_error("engine failure between sentences"); });
   node->synthesize("One. Two. Three.");
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while synthesizing: engine failure between sentences"));
@@ -142,7 +134,6 @@ TEST_F(TTSGrowingSegment, AFailureAfterTheFirstSentencePlaysWhatWasMade) {
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(item->samplesReady(), 400);
   EXPECT_TRUE(item->generationDone.load());
-  Block block(1, 160);
   for (int b = 0; b < 4; ++b) node->produce(block.bus());
-  EXPECT_EQ(events.count("finished"), 1);
+  EXPECT_EQ(events->count("finished"), 1);
 }

@@ -4,26 +4,9 @@
 #include "TTSTestSupport.h"
 
 using namespace tts_test;
-using quorvel::AudioBusFormat;
 using quorvel::LogLevel;
 
-namespace {
-
-using Entries = std::vector<std::pair<LogLevel, std::string>>;
-
-class TTSLoading : public TTSFixture {};
-
-Entries cleanupLines(size_t items, bool resampler, bool voice) {
-  Entries e = {{LogLevel::Info, "[SherpaTTSNode] Cleaning up resources..."},
-               {LogLevel::Info, "[SherpaTTSNode] Clearing atomic pointers"}};
-  if (resampler) e.push_back({LogLevel::Info, "[SherpaTTSNode] Freeing resampler"});
-  e.push_back({LogLevel::Info, "[SherpaTTSNode] Clearing " + std::to_string(items) + " generated audio items"});
-  if (voice) e.push_back({LogLevel::Info, "[SherpaTTSNode] Freeing TTS model"});
-  e.push_back({LogLevel::Info, "[SherpaTTSNode] Cleanup completed"});
-  return e;
-}
-
-}  // namespace
+using TTSLoading = TTSFixture;
 
 TEST_F(TTSLoading, MissingFilesOnlyWarnAndTheEngineIsStillAsked) {
   Internals internals(nullptr, "xx");
@@ -59,10 +42,9 @@ TEST_F(TTSLoading, ReloadCleansUpCompletelyBeforeLoading) {
   auto node = makeNode();
   node->synthesize("One.");
   node->synthesize("Two.");
-  AudioBusFormat format{48000, 2};
-  ASSERT_TRUE(node->setBusFormat(format));
+  ASSERT_TRUE(setFormat(*node, 48000, 2));
   logs->clear();
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   Entries expected = {{LogLevel::Info, "[SherpaTTSNode] loadModel called with path: " + voice.model()},
                       {LogLevel::Info, "[SherpaTTSNode] Model already loaded, cleaning up before reloading"}};
   for (auto& e : cleanupLines(2, true, true)) expected.push_back(e);
@@ -85,7 +67,7 @@ TEST_F(TTSLoading, CleanupWithNothingLoadedLogsExactlyFourLines) {
 
 TEST_F(TTSLoading, ConfigHoldsOnlyTheThreePaths) {
   auto node = makeNode();
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   const Internals& s = in(*node);
   SherpaOnnxOfflineTtsConfig handed = fake_engine::lastTtsConfig();
   EXPECT_EQ(handed.model.vits.model, s.modelPath.c_str());
@@ -107,7 +89,7 @@ TEST_F(TTSLoading, AnEngineThatThrowsIsAFailedLoad) {
   auto node = makeNode();
   fake_engine::knobs().createTtsThrows = true;
   logs->clear();
-  EXPECT_FALSE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  EXPECT_FALSE(reload(*node));
   EXPECT_EQ(in(*node).tts, nullptr);
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while creating the voice: fake engine: corrupt model"));
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Failed to create Sherpa Offline TTS."));
@@ -121,64 +103,54 @@ TEST_F(TTSLoading, AnEngineThatThrowsIsAFailedLoad) {
 }
 
 TEST_F(TTSLoading, ReloadWhilePlayingSilencesAtOnceWithoutFinished) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Playing.");
   node->appendStreamingText("Waiting text", false);
   ASSERT_TRUE(node->produce(block.bus()));
   ASSERT_FALSE(block.silent());
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   for (int i = 0; i < 10; ++i) {
     ASSERT_TRUE(node->produce(block.bus()));
     EXPECT_TRUE(block.silent()) << i;
   }
-  EXPECT_EQ(events.count("finished"), 0);
+  EXPECT_EQ(events->count("finished"), 0);
   EXPECT_EQ(in(*node).streamingBuffer, "Waiting text");
 }
 
 TEST_F(TTSLoading, AReloadRestoresTheConversionForTheRememberedRate) {
   auto node = makeNode();
-  AudioBusFormat format{48000, 2};
-  ASSERT_TRUE(node->setBusFormat(format));
+  ASSERT_TRUE(setFormat(*node, 48000, 2));
   ASSERT_NE(in(*node).resampler, nullptr);
 
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   EXPECT_NE(in(*node).resampler, nullptr);
   EXPECT_EQ(in(*node).sampleRate, 48000);
   EXPECT_EQ(in(*node).resampler->getSourceRate(), 16000);
   EXPECT_EQ(in(*node).resampler->getSourceBlockFrames(), 160);
 
   fake_engine::knobs().createTtsFails = true;  // a failed load restores it too
-  EXPECT_FALSE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  EXPECT_FALSE(reload(*node));
   EXPECT_NE(in(*node).resampler, nullptr);
 
   // At 16000 Hz there is nothing to restore.
   fake_engine::knobs().createTtsFails = false;
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
-  AudioBusFormat voiceRate{16000, 1};
-  ASSERT_TRUE(node->setBusFormat(voiceRate));
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
+  ASSERT_TRUE(setFormat(*node, 16000, 1));
+  ASSERT_TRUE(reload(*node));
   EXPECT_EQ(in(*node).resampler, nullptr);
 }
 
 TEST_F(TTSLoading, AReloadedVoiceAt48kSoundsAsBefore) {
   auto node = makeNode();
-  AudioBusFormat format{48000, 1};
-  ASSERT_TRUE(node->setBusFormat(format));
+  ASSERT_TRUE(setFormat(*node, 48000, 1));
   auto render = [&](const char* text) {
     node->synthesize(text);
-    std::vector<float> out;
     Block block(1, 480, 48000);
-    for (int i = 0; i < 8; ++i) {
-      node->produce(block.bus());
-      out.insert(out.end(), block.channel(0).begin(), block.channel(0).end());
-    }
-    return out;
+    return renderMono(*node, block, 8);
   };
   // A fresh node converts from scratch; compare with a reload's first output.
   std::vector<float> before = render("Same.");
-  ASSERT_TRUE(node->loadModel(voice.model(), voice.tokens(), voice.dataDir()));
+  ASSERT_TRUE(reload(*node));
   std::vector<float> after = render("Same.");
   EXPECT_EQ(before, after);
   EXPECT_GT(*std::max_element(before.begin(), before.end()), 0.1f);  // the speech came through

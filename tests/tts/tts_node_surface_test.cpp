@@ -1,5 +1,6 @@
 // The node's construction, registered metadata and action dispatch.
 #include <filesystem>
+#include <tuple>
 
 #include "TTSTestSupport.h"
 #include "models/ModelPaths.h"
@@ -10,15 +11,7 @@ using quorvel::Result;
 using quorvel::SingleBusAudioSourceNode;
 namespace sherpa = quorvel::extensions::sherpa;
 
-namespace {
-
-using Entries = std::vector<std::pair<LogLevel, std::string>>;
-
-std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
-
-class TTSNodeSurface : public TTSFixture {};
-
-}  // namespace
+using TTSNodeSurface = TTSFixture;
 
 TEST_F(TTSNodeSurface, ConstructionLogsTheDefaultEnglishVoiceLoad) {
   const std::string model = sherpa::defaultTTSModelPath("en");
@@ -73,16 +66,11 @@ TEST_F(TTSNodeSurface, DestructionLogsTheTeardownInOrder) {
   auto node = makeNode();
   logs->clear();
   node.reset();
-  EXPECT_EQ(logs->entries(), (Entries{
-                                 {LogLevel::Info, "[SherpaTTSNode] Destructor called"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Destructor called - starting cleanup"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Cleaning up resources..."},
-                                 {LogLevel::Info, "[SherpaTTSNode] Clearing atomic pointers"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Clearing 0 generated audio items"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Freeing TTS model"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Cleanup completed"},
-                                 {LogLevel::Info, "[SherpaTTSNode] Destructor completed"},
-                             }));
+  Entries expected = {{LogLevel::Info, "[SherpaTTSNode] Destructor called"},
+                      {LogLevel::Info, "[SherpaTTSNode] Destructor called - starting cleanup"}};
+  for (const auto& line : cleanupLines(0, false, true)) expected.push_back(line);
+  expected.push_back({LogLevel::Info, "[SherpaTTSNode] Destructor completed"});
+  EXPECT_EQ(logs->entries(), expected);
   EXPECT_EQ(fake_engine::calls().destroyTts.load(), fake_engine::calls().createTts.load());
 }
 
@@ -170,8 +158,7 @@ TEST_F(TTSNodeSurface, RegistersExactlyTheEventMetadata) {
 }
 
 TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   Result<QVAny> r = node->callAction("synthesize", QVAnyMap{{"text", QVAny("Good day.")}});
   ASSERT_TRUE(r.isOk());
@@ -180,7 +167,7 @@ TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
   EXPECT_EQ(logs->lines().front(), "[SherpaTTSNode] Action 'synthesize' called with text: Good day.");
   EXPECT_EQ(logs->entries().front().first, LogLevel::Debug);
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Good day."}));
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{"Good day."}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Good day."}));
 }
 
 TEST_F(TTSNodeSurface, AppendStreamingTextReadsIsFinalOnlyWhenPresent) {
@@ -250,22 +237,16 @@ TEST_F(TTSNodeSurface, MissingRequiredParametersAreRefusedWithoutSideEffects) {
   const int creates = fake_engine::calls().createTts.load();
   const auto* voiceBefore = in(*node).tts;
 
-  Result<QVAny> noText = node->callAction("synthesize", QVAnyMap{{"txt", QVAny("x")}});
-  EXPECT_FALSE(noText.isOk());
-  EXPECT_EQ(noText.error(), "Missing parameter: text");
-
-  Result<QVAny> noToken = node->callAction("appendStreamingText", QVAnyMap{{"isFinal", QVAny(true)}});
-  EXPECT_FALSE(noToken.isOk());
-  EXPECT_EQ(noToken.error(), "Missing parameter: token");
-
-  const std::pair<QVAnyMap, const char*> partial[] = {
-      {QVAnyMap{{"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}, "Missing parameter: modelPath"},
-      {QVAnyMap{{"modelPath", QVAny("m")}, {"dataPath", QVAny("d")}}, "Missing parameter: tokensPath"},
-      {QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}}, "Missing parameter: dataPath"},
+  const std::tuple<const char*, QVAnyMap, const char*> partial[] = {
+      {"synthesize", QVAnyMap{{"txt", QVAny("x")}}, "Missing parameter: text"},
+      {"appendStreamingText", QVAnyMap{{"isFinal", QVAny(true)}}, "Missing parameter: token"},
+      {"loadModel", QVAnyMap{{"tokensPath", QVAny("t")}, {"dataPath", QVAny("d")}}, "Missing parameter: modelPath"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"dataPath", QVAny("d")}}, "Missing parameter: tokensPath"},
+      {"loadModel", QVAnyMap{{"modelPath", QVAny("m")}, {"tokensPath", QVAny("t")}}, "Missing parameter: dataPath"},
   };
-  for (const auto& [params, message] : partial) {
-    Result<QVAny> r = node->callAction("loadModel", params);
-    EXPECT_FALSE(r.isOk());
+  for (const auto& [action, params, message] : partial) {
+    Result<QVAny> r = node->callAction(action, params);
+    EXPECT_FALSE(r.isOk()) << action;
     EXPECT_EQ(r.error(), message);
   }
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);

@@ -36,64 +36,56 @@ const std::string kSecond = " The second piece is also long enough to be cut rig
 }  // namespace
 
 TEST_F(TTSPrepareAhead, TheNextPieceIsMadeByTheAppendAndAnnouncedWhenItStarts) {
-  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
-  EventLog events(*node);
+  makeSpeaker(QVAnyMap{{"prepareAhead", QVAny(true)}});
   EXPECT_FALSE(logs->contains("Unknown parameter: prepareAhead"));
-  Block block(1, 160);
   node->appendStreamingText(kFirst, false);
   render(*node, block);  // the first piece plays
   node->appendStreamingText(kSecond, false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 2u) << "the second piece was not made by its append";
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{kFirst})) << "announced before it starts";
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{kFirst})) << "announced before it starts";
   // A third complete piece waits: one is already prepared.
   node->appendStreamingText(" A third piece waits in the buffer since one is already prepared.", false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 2u);
 
   render(*node, block);  // the first piece's last samples
   render(*node, block);  // it ends; the second starts in this block
-  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
-  EXPECT_EQ(events.startedTexts().back(), kSecond);
+  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(events->startedTexts().back(), kSecond);
   EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0)) << "no block of silence between the pieces";
   EXPECT_EQ(generationsOnRenderThread, 0);
 }
 
 TEST_F(TTSPrepareAhead, WithoutTheKeyTheRenderThreadCutsAndGeneratesAsBefore) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->appendStreamingText(kFirst, false);
   render(*node, block);
   node->appendStreamingText(kSecond, false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 1u) << "held while the first piece plays";
   for (int b = 0; b < 2; ++b) render(*node, block);
-  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
   EXPECT_EQ(generationsOnRenderThread, 1);
 }
 
 TEST_F(TTSPrepareAhead, AFinalTokenWhilePlayingIsPreparedAndAnnouncedInTurn) {
-  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker(QVAnyMap{{"prepareAhead", QVAny(true)}});
   node->appendStreamingText(kFirst, false);
   render(*node, block);
   node->appendStreamingText(" And the end", true);
-  EXPECT_EQ(events.startedTexts().size(), 1u);
+  EXPECT_EQ(events->startedTexts().size(), 1u);
   for (int b = 0; b < 6; ++b) render(*node, block);
-  EXPECT_EQ(events.names(),
+  EXPECT_EQ(events->names(),
             (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted", "finished"}));
-  EXPECT_EQ(events.startedTexts().back(), " And the end");
+  EXPECT_EQ(events->startedTexts().back(), " And the end");
   EXPECT_EQ(generationsOnRenderThread, 0);
 }
 
 TEST_F(TTSPrepareAhead, StopDropsAPreparedPieceUnannounced) {
-  auto node = makeNode(QVAnyMap{{"prepareAhead", QVAny(true)}});
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker(QVAnyMap{{"prepareAhead", QVAny(true)}});
   node->appendStreamingText(kFirst, false);
   render(*node, block);
   node->appendStreamingText(kSecond, false);
   node->stop();
   for (int b = 0; b < 5; ++b) render(*node, block);
   EXPECT_TRUE(block.silent());
-  EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"}));
+  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"}));
 }

@@ -46,23 +46,6 @@ class Rng {
   std::mt19937_64 engine_;
 };
 
-// ---- The implementation-independent invariant, with a readable reason ----
-
-bool spellsText(const std::string& text, const std::vector<std::string>& pieces, const std::string& rest,
-                std::string& why) {
-  std::size_t failed = 0, firstStart = 0, startCount = 0;
-  if (streaming_reference::spellsText(text, pieces, rest, &failed, &firstStart, &startCount)) return true;
-  std::ostringstream out;
-  if (failed < pieces.size()) {
-    out << "piece " << failed << " does not continue the text at any of " << startCount << " position(s) from "
-        << firstStart;
-  } else {
-    out << "the buffer left over does not end the text";
-  }
-  why = out.str();
-  return false;
-}
-
 ModelStats stats;
 
 // ---- Random tokens ----
@@ -148,21 +131,7 @@ std::string printable(const std::string& s) {
 
 class TTSStreamingProperty : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fake_engine::reset();
-    savedLevel_ = quorvel::Logger::getLevel();
-    quorvel::Logger::setLevel(quorvel::LogLevel::None);
-  }
-  void TearDown() override {
-    quorvel::Logger::setLevel(savedLevel_);
-    fake_engine::reset();
-  }
-
-  static std::string nodeBuffer(SherpaTTSNode& node) {
-    Internals& in = node.internalsForTesting();
-    std::lock_guard<std::mutex> lock(in.streamingMutex);
-    return in.streamingBuffer;
-  }
+  void TearDown() override { fake_engine::reset(); }
 
   // Runs one random sequence; returns false (after reporting) on the first
   // violation.
@@ -203,10 +172,9 @@ class TTSStreamingProperty : public ::testing::Test {
       std::vector<std::string> pieces;
       for (std::size_t i = segmentFirstPiece; i < generated.size(); ++i)
         if (!wholeTexts.count(i)) pieces.push_back(generated[i]);
-      std::string why;
-      if (spellsText(segmentText, pieces, left, why)) return true;
+      if (spellsText(segmentText, pieces, left)) return true;
       std::ostringstream out;
-      out << "pieces and buffer do not spell the tokens: " << why << "\ntokens: " << printable(segmentText)
+      out << "pieces and buffer do not spell the tokens\ntokens: " << printable(segmentText)
           << "\nbuffer: " << printable(left) << "\npieces:";
       for (const auto& p : pieces) out << "\n  " << printable(p);
       return fail(step, out.str());
@@ -218,21 +186,16 @@ class TTSStreamingProperty : public ::testing::Test {
       const uint64_t op = rng.below(100);
       if (last || op < 4) {
         const std::string token = last && rng.percent(30) ? std::string() : tokens.next();
-        if (!last || rng.percent(80)) {
-          trace << "  final " << printable(token) << "\n";
-          node->appendStreamingText(token, true);
-          model.append(token, true);
-        } else {
-          trace << "  append " << printable(token) << "\n";
-          node->appendStreamingText(token, false);
-          model.append(token, false);
-        }
+        const bool isFinal = !last || rng.percent(80);
+        trace << (isFinal ? "  final " : "  append ") << printable(token) << "\n";
+        node->appendStreamingText(token, isFinal);
+        model.append(token, isFinal);
         segmentText += token;
       } else if (op < 7 && rng.percent(50)) {
         dropsSpeech = true;
         if (rng.percent(50)) {
           trace << "  stop\n";
-          if (!checkSegment(step, nodeBuffer(*node))) return false;
+          if (!checkSegment(step, streamingBuffer(*node))) return false;
           node->stop();
           model.stop();
           segmentText.clear();
@@ -246,7 +209,7 @@ class TTSStreamingProperty : public ::testing::Test {
         }
       } else if (op < 6) {
         trace << "  clear\n";
-        const std::string left = nodeBuffer(*node);
+        const std::string left = streamingBuffer(*node);
         if (!checkSegment(step, left)) return false;
         node->clearStreamingBuffer();
         model.clear();
@@ -283,12 +246,12 @@ class TTSStreamingProperty : public ::testing::Test {
         return fail(step, "\"finished\" emitted " + std::to_string(finished) + " times, expected " +
                               std::to_string(model.finished));
       }
-      const std::string left = nodeBuffer(*node);
+      const std::string left = streamingBuffer(*node);
       if (left != model.buffer) {
         return fail(step, "buffer " + printable(left) + ", expected " + printable(model.buffer));
       }
     }
-    if (!checkSegment(steps, nodeBuffer(*node))) return false;
+    if (!checkSegment(steps, streamingBuffer(*node))) return false;
     // Played out, every piece was heard whole and in order, unless a whole
     // text or "stop" dropped speech; each such piece got its "finished".
     for (int b = 0; b < 100000 && !model.idle(); ++b)
@@ -316,7 +279,7 @@ class TTSStreamingProperty : public ::testing::Test {
     return true;
   }
 
-  quorvel::LogLevel savedLevel_ = quorvel::LogLevel::Info;
+  testing_support::LogCapture quiet_{quorvel::LogLevel::None};
 };
 
 constexpr uint64_t kBaseSeed = 0x5eed0000;
@@ -435,17 +398,16 @@ TEST(TTSStreamingSplitProperty, TakePieceCutsAtTheRuleBreakAndLosesOnlyTrimmedWh
 
 // The invariant checker itself must reject what it is there to catch.
 TEST(TTSStreamingSplitProperty, TheSpellingCheckRejectsLostDoubledAndMisplacedText) {
-  std::string why;
-  EXPECT_TRUE(spellsText("ab. \n cd", {"ab."}, "cd", why));
-  EXPECT_TRUE(spellsText("ab. cd", {"ab."}, " cd", why));  // whitespace arriving after the cut stays
-  EXPECT_TRUE(spellsText("ab. cd", {"ab.", " cd"}, "", why));
-  EXPECT_FALSE(spellsText("ab. cd", {"ab."}, "d", why));            // lost
-  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "ab."}, " cd", why));   // doubled
-  EXPECT_FALSE(spellsText("ab. cd", {"ab"}, " cd", why));           // a non-whitespace byte skipped
-  EXPECT_FALSE(spellsText("ab.\r cd", {"ab."}, "cd", why));         // '\r' is not trimmed
-  EXPECT_FALSE(spellsText(" ab. cd", {"ab."}, "cd", why));          // nothing is trimmed before the first piece
-  EXPECT_FALSE(spellsText("ab. cd", {"cd"}, "", why));              // out of order
-  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "cd"}, "cd", why));     // rest doubled
+  EXPECT_TRUE(spellsText("ab. \n cd", {"ab."}, "cd"));
+  EXPECT_TRUE(spellsText("ab. cd", {"ab."}, " cd"));  // whitespace arriving after the cut stays
+  EXPECT_TRUE(spellsText("ab. cd", {"ab.", " cd"}, ""));
+  EXPECT_FALSE(spellsText("ab. cd", {"ab."}, "d"));            // lost
+  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "ab."}, " cd"));   // doubled
+  EXPECT_FALSE(spellsText("ab. cd", {"ab"}, " cd"));           // a non-whitespace byte skipped
+  EXPECT_FALSE(spellsText("ab.\r cd", {"ab."}, "cd"));         // '\r' is not trimmed
+  EXPECT_FALSE(spellsText(" ab. cd", {"ab."}, "cd"));          // nothing is trimmed before the first piece
+  EXPECT_FALSE(spellsText("ab. cd", {"cd"}, ""));              // out of order
+  EXPECT_FALSE(spellsText("ab. cd", {"ab.", "cd"}, "cd"));     // rest doubled
 }
 
 }  // namespace

@@ -13,10 +13,6 @@ namespace {
 
 class TTSStreaming : public TTSFixture {
  protected:
-  static std::string buffer(SherpaTTSNode& node) {
-    std::lock_guard<std::mutex> lock(in(node).streamingMutex);
-    return in(node).streamingBuffer;
-  }
   // Produces blocks until the playing item has ended and "finished" is out.
   static int playToFinished(SherpaTTSNode& node, EventLog& events, Block& block) {
     const int before = events.count("finished");
@@ -57,9 +53,7 @@ TEST_F(TTSStreaming, TwoSentencesGoAsOnePieceAndTheRestIsTrimmed) {
 }
 
 TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Now playing.");
   node->produce(block.bus());
   ASSERT_TRUE(in(*node).currentItem.load() != nullptr);
@@ -73,7 +67,7 @@ TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
   EXPECT_EQ(buffer(*node), first + second + "Tail without end");
 
   logs->clear();
-  playToFinished(*node, events, block);
+  playToFinished(*node, *events, block);
   // Everything up to the last sentence end went at "finished", as one piece.
   const std::string piece = first + second.substr(0, second.size() - 1);
   EXPECT_EQ(fake_engine::generatedTexts().back(), piece);
@@ -81,10 +75,10 @@ TEST_F(TTSStreaming, TokensWaitWhilePlayingAndOnePieceIsTakenAtFinished) {
   EXPECT_EQ(buffer(*node), "Tail without end");
   // The new piece sounds in the block that emitted "finished".
   EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
-  EXPECT_EQ(events.names().back(), "synthesisStarted");
+  EXPECT_EQ(events->names().back(), "synthesisStarted");
 
   // At its end the tail has no break: it stays for the next append.
-  playToFinished(*node, events, block);
+  playToFinished(*node, *events, block);
   EXPECT_EQ(fake_engine::calls().generate.load(), 2);
   EXPECT_EQ(buffer(*node), "Tail without end");
 }
@@ -96,7 +90,6 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Short end"}));
   EXPECT_TRUE(buffer(*node).empty());
 
-  Block block(1, 160);
   node->produce(block.bus());
   ASSERT_NE(in(*node).currentItem.load(), nullptr);
   node->appendStreamingText("Held while playing.", false);
@@ -112,35 +105,31 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
 // text in the buffer, and the flush goes out as soon as a place is free (at
 // the next synthesis, append or end of playback), behind what was queued.
 TEST_F(TTSStreaming, AFinalTokenThatFindsTheQueueFullWaitsForAPlace) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   for (size_t i = 0; i < PieceQueue::kCapacity; ++i) node->appendStreamingText("Piece " + std::to_string(i), true);
   EXPECT_TRUE(in(*node).queuedPieces.full());
   node->appendStreamingText("Waits for a place", true);
   EXPECT_EQ(buffer(*node), "Waits for a place");
   EXPECT_EQ(fake_engine::calls().generate.load(), static_cast<int>(PieceQueue::kCapacity));
 
-  Block block(1, 160);
   node->produce(block.bus());  // the first piece leaves the queue and plays
   node->appendStreamingText(" still", false);  // a place is free: the flush goes, behind the others
   EXPECT_TRUE(buffer(*node).empty());
   EXPECT_EQ(fake_engine::generatedTexts().back(), "Waits for a place still");
   for (int b = 0; b < 200; ++b) node->produce(block.bus());
-  EXPECT_EQ(events.count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
-  EXPECT_EQ(events.startedTexts().back(), "Waits for a place still");
+  EXPECT_EQ(events->count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
+  EXPECT_EQ(events->startedTexts().back(), "Waits for a place still");
 }
 
 TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("Playing on.");
   node->produce(block.bus());
   node->appendStreamingText("Dropped words.", false);
   node->clearStreamingBuffer();
   EXPECT_TRUE(buffer(*node).empty());
   EXPECT_NE(in(*node).currentItem.load(), nullptr);
-  const int blocks = playToFinished(*node, events, block);
+  const int blocks = playToFinished(*node, *events, block);
   EXPECT_EQ(blocks, 7);  // the other 840 samples in six blocks, then "finished"
   EXPECT_EQ(fake_engine::calls().generate.load(), 1);
   node->synthesize("Next.");
@@ -150,7 +139,7 @@ TEST_F(TTSStreaming, ClearingDropsTextKeepsPlaybackAndRearmsTheLatencyLine) {
 TEST_F(TTSStreaming, WithoutAVoicePiecesAreCutAndRefused) {
   auto node = makeNode();
   fake_engine::knobs().createTtsFails = true;
-  node->loadModel(voice.model(), voice.tokens(), voice.dataDir());
+  reload(*node);
   ASSERT_EQ(in(*node).tts, nullptr);
   logs->clear();
   node->appendStreamingText(std::string(60, 'a') + ". rest", false);
@@ -164,8 +153,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
   for (bool controlProducesAudio : {true, false}) {
     SCOPED_TRACE(controlProducesAudio ? "the control synthesis publishes" : "the control synthesis yields nothing");
     fake_engine::reset();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     fake_engine::knobs().samplesPerText = 320;
     Block block(1, 160);
     node->synthesize("First.");
@@ -179,7 +167,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
     std::thread control([&] { node->synthesize("Control."); });
     waitForGenerationsInFlight(1);
     node->produce(block.bus());  // "finished": the engine is busy
-    EXPECT_EQ(events.count("finished"), 1);
+    EXPECT_EQ(events->count("finished"), 1);
     EXPECT_EQ(buffer(*node), piece + " ") << "the text stays while the engine is busy";
     EXPECT_TRUE(in(*node).bufferedSynthesisPending.load());
     node->produce(block.bus());  // still busy: nothing changes
@@ -196,7 +184,7 @@ TEST_F(TTSStreaming, BufferedTextWaitsForABusyEngineAndIsNeverDropped) {
       node->produce(block.bus());
       EXPECT_EQ(fake_engine::calls().generate.load(), 2);
       EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0));
-      playToFinished(*node, events, block);
+      playToFinished(*node, *events, block);
     } else {
       // Nothing else plays: the next block speaks the piece.
       node->produce(block.bus());

@@ -20,8 +20,6 @@ class TTSSynthesis : public TTSFixture {
   }
 };
 
-std::string address(const void* p) { return std::to_string(reinterpret_cast<uintptr_t>(p)); }
-
 }  // namespace
 
 TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
@@ -29,18 +27,16 @@ TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
   EXPECT_EQ(Internals::cleanTextForSynthesis("no marks\t_here_ #x"), "no marks\t_here_ #x");
   EXPECT_EQ(Internals::cleanTextForSynthesis("***"), "");
 
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   node->synthesize("Say *this* now.");
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Say this now."}));
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{"Say this now."}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Say this now."}));
   ASSERT_EQ(latencyLines().size(), 1u);
   EXPECT_NE(latencyLines()[0].find(" text=\"Say this now.\""), std::string::npos);
 }
 
 TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   logs->clear();
   const auto before = std::chrono::duration_cast<std::chrono::milliseconds>(
                           std::chrono::steady_clock::now().time_since_epoch())
@@ -64,10 +60,10 @@ TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   EXPECT_LE(stamp, after);
   EXPECT_EQ(rest.substr(space), " text=\"Hi.\"");
 
-  auto all = events.all();
+  auto all = events->events();
   ASSERT_EQ(all.size(), 1u);
-  EXPECT_EQ(all[0].first, "synthesisStarted");
-  EXPECT_EQ(all[0].second, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
+  EXPECT_EQ(all[0].name, "synthesisStarted");
+  EXPECT_EQ(all[0].payload, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
 
   GeneratedAudioItem* item = in(*node).nextItem.load();
   ASSERT_NE(item, nullptr);
@@ -84,7 +80,7 @@ TEST_F(TTSSynthesis, WithoutAVoiceNothingIsEmittedOrPublished) {
   logs->clear();
   internals.synthesize("Anything.");
   EXPECT_EQ(logs->entries(),
-            (std::vector<std::pair<LogLevel, std::string>>{
+            (Entries{
                 {LogLevel::Debug, "[SherpaTTSNode] synthesize called, tts=null, this=" + address(&internals)},
                 {LogLevel::Error, "[SherpaTTSNode] synthesize is called but TTS instance is not initialized."}}));
   EXPECT_EQ(internals.nextItem.load(), nullptr);
@@ -121,7 +117,6 @@ TEST_F(TTSSynthesis, ThreeCallsInARowLeaveTwoItems) {
 
 TEST_F(TTSSynthesis, ThePlayingItemSurvivesUntilItIsNoLongerPlayed) {
   auto node = makeNode();
-  Block block(1, 160);
   node->synthesize("Playing.");
   node->produce(block.bus());
   GeneratedAudioItem* playing = in(*node).currentItem.load();
@@ -141,9 +136,7 @@ TEST_F(TTSSynthesis, ThePlayingItemSurvivesUntilItIsNoLongerPlayed) {
 }
 
 TEST_F(TTSSynthesis, ACallWhilePlayingReplacesTheUtterance) {
-  auto node = makeNode();
-  EventLog events(*node);
-  Block block(1, 160);
+  makeSpeaker();
   node->synthesize("First.");
   node->produce(block.bus());
   node->synthesize("Second.");
@@ -152,19 +145,18 @@ TEST_F(TTSSynthesis, ACallWhilePlayingReplacesTheUtterance) {
   EXPECT_EQ(in(*node).currentItem.load(), second);
   EXPECT_EQ(second->readPosition.load(), 160);
   playOut(*node);
-  EXPECT_EQ(events.count("finished"), 1);  // the replaced one gets none
+  EXPECT_EQ(events->count("finished"), 1);  // the replaced one gets none
 }
 
 TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
   for (bool throws : {false, true}) {
     fake_engine::reset();
-    auto node = makeNode();
-    EventLog events(*node);
+    makeSpeaker();
     fake_engine::knobs().generateReturnsNull = !throws;
     fake_engine::knobs().generateThrows = throws;
     logs->clear();
     node->synthesize("Lost.");
-    EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted"})) << throws;
+    EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"})) << throws;
     EXPECT_EQ(in(*node).nextItem.load(), nullptr) << throws;
     EXPECT_TRUE(in(*node).generatedAudioItems.empty()) << throws;
     if (throws) {  // an exception inside the engine is reported (BadInputTTS)
@@ -176,10 +168,9 @@ TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
 }
 
 TEST_F(TTSSynthesis, AnEmptyTextIsSynthesisedLikeAnyOther) {
-  auto node = makeNode();
-  EventLog events(*node);
+  makeSpeaker();
   node->synthesize("**");
-  EXPECT_EQ(events.startedTexts(), (std::vector<std::string>{""}));
+  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{""}));
   EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{""}));
   EXPECT_NE(in(*node).nextItem.load(), nullptr);
 }
