@@ -3,30 +3,25 @@
 // crashes or ends the process are met without either. Each hard case runs in
 // a child process, so a regression fails its test instead of the suite.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 
+#include "ChildProcess.h"
+#include "RealRecognizer.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttTestFiles.h"
-#include "support/KnownAudio.h"
+#include "support/TempDir.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -34,28 +29,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path testdataDir() { return executableDirectory() / "testdata"; }
-
-bool modelFilesPresent() {
-  return fs::exists(defaultSTTModelPath()) && fs::exists(defaultSTTTokensPath()) &&
-         fs::exists(defaultSTTGraphPath()) && fs::exists(testdataDir() / "manifest.json");
-}
-
 #define SKIP_WITHOUT_MODEL()                                                                   \
-  if (!modelFilesPresent())                                                                    \
+  if (!recognizerPresent())                                                                     \
   GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, " \
                   "testdata/); run scripts/models/generate.sh"
 
-using known_audio::KnownAudio;
-
-std::vector<KnownAudio> knownAudio() { return known_audio::readKnownAudio(testdataDir()); }
-
-std::optional<KnownAudio> knownAudioAt(int rate) {
-  for (auto& k : knownAudio()) {
-    if (k.rate == rate && !k.wav.samples.empty()) return k;
-  }
-  return std::nullopt;
-}
+using namespace real_recognizer;
 
 // Hands `samples` to consume in blocks of `block` frames (all at once for
 // 0), calling processAudio every `decodeEvery` blocks; returns the text of
@@ -128,18 +107,10 @@ TEST_F(SttRealEngine, KnownAudioFedAllAtOnceGivesTheSameText) {
 
 namespace {
 
-// Runs `work` in a child process; the child exits 0 when work() returns
-// true, 1 when it returns false, and dies with the engine otherwise.
-template <typename Work>
-void expectChildSucceeds(Work work) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
-}
-
-using stt_test::TempDir;
-
+using child_process::expectChildSucceeds;
 using stt_test::readText;
 using stt_test::writeText;
+using test_kit::TempDir;
 
 std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);

@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/SherpaSTTNodeInternals.h"
 #include "support/LogCapture.h"
+#include "support/TestBlock.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -293,10 +291,7 @@ TEST_F(SttNodeLifecycle, AReloadWithRefusedFilesKeepsTheLoadedRecognizerDecoding
   EXPECT_EQ(fake_engine::calls().destroyRecognizer.load(), destroyedBefore);
   EXPECT_EQ(fake_engine::calls().createRecognizer.load(), createdBefore);
   // The kept model still decodes.
-  std::vector<float> samples(1600, 0.1f);
-  float* channel = samples.data();
-  AudioBuffer<float> buffer(1, 1600, false, 16000, &channel);
-  AudioBus bus(&buffer);
-  ASSERT_TRUE(internals.consume(bus));
+  test_kit::TestBlock block(1, 1600, 16000, 0.1f);
+  ASSERT_TRUE(internals.consume(block.bus()));
   EXPECT_EQ(internals.processAudio(), "hello world");
 }

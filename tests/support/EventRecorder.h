@@ -88,9 +88,8 @@ class EventRecorder {
 
  private:
   static std::string textOf(const quorvel::QVAny& payload) {
-    const auto map = quorvel::QVAny::convert<quorvel::QVAnyMap>(payload);
-    const auto text = map.find("text");
-    return text == map.end() ? std::string() : quorvel::QVAny::convert<std::string>(text->second);
+    // A missing key reads as an empty value, which converts to "".
+    return quorvel::QVAny::convert<std::string>(quorvel::QVAny::convert<quorvel::QVAnyMap>(payload).at("text"));
   }
 
   quorvel::EventEmitter& emitter_;
