@@ -59,6 +59,15 @@ bool passesInFreshProcess(const fs::path& dir) {
                                           std::string(kChildVariable) + "='" + goodFiles().string() + "' ");
 }
 
+// In the parent: runs the current test in a fresh process, its result being
+// this test's, and says so.
+bool ranInFreshProcess() {
+  if (inChild()) return false;
+  ScratchDir dir;
+  EXPECT_TRUE(passesInFreshProcess(dir.path()));
+  return true;
+}
+
 Entries entriesOf(const ModelMetadata& metadata) { return Entries(metadata.begin(), metadata.end()); }
 
 std::string randomBytes(size_t n, unsigned seed) {
@@ -331,20 +340,12 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 }  // namespace
 
 TEST_P(VoiceGuard, RefusedBeforeTheEngineIsCalled) {
-  if (!inChild()) {
-    ScratchDir dir;
-    EXPECT_TRUE(passesInFreshProcess(dir.path()));
-    return;
-  }
+  if (ranInFreshProcess()) return;
   refuseInChild(false);
 }
 
 TEST_P(VoiceGuard, RefusedCleanlyAndTheNodeThenSpeaksWithTheGoodVoice) {
-  if (!inChild()) {
-    ScratchDir dir;
-    EXPECT_TRUE(passesInFreshProcess(dir.path()));
-    return;
-  }
+  if (ranInFreshProcess()) return;
   refuseInChild(true);
 }
 

@@ -29,11 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-#define SKIP_WITHOUT_MODEL()                                                                   \
-  if (!recognizerPresent())                                                                     \
-  GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, " \
-                  "testdata/); run scripts/models/generate.sh"
-
 using namespace real_recognizer;
 
 // Hands `samples` to consume in blocks of `block` frames (all at once for
@@ -63,6 +58,9 @@ class SttRealEngine : public ::testing::Test {
   void SetUp() override {
     previous = Logger::getLevel();
     Logger::setLevel(LogLevel::Warning);
+    if (!recognizerPresent())
+      GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, testdata/); "
+                      "run scripts/models/generate.sh";
   }
   void TearDown() override { Logger::setLevel(previous); }
   LogLevel previous = LogLevel::Info;
@@ -76,7 +74,6 @@ bool setRate(SherpaSTTNode& node, int rate) {
 }  // namespace
 
 TEST_F(SttRealEngine, KnownAudioFedInTenMillisecondBlocksDecodesToItsText) {
-  SKIP_WITHOUT_MODEL();
   const auto known = knownAudio();
   ASSERT_FALSE(known.empty());
   bool at16k = false, at48k = false;
@@ -94,7 +91,6 @@ TEST_F(SttRealEngine, KnownAudioFedInTenMillisecondBlocksDecodesToItsText) {
 }
 
 TEST_F(SttRealEngine, KnownAudioFedAllAtOnceGivesTheSameText) {
-  SKIP_WITHOUT_MODEL();
   for (const auto& k : knownAudio()) {
     SCOPED_TRACE(k.file);
     SherpaSTTNode node;
@@ -133,7 +129,6 @@ bool loadIsRefusedAndTheModelKept(const std::string& model, const std::string& t
 }  // namespace
 
 TEST_F(SttRealEngine, ARateChangeMidStreamStartsANewStreamInsteadOfEndingTheProcess) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k16 = knownAudioAt(16000);
     auto k48 = knownAudioAt(48000);
@@ -146,7 +141,6 @@ TEST_F(SttRealEngine, ARateChangeMidStreamStartsANewStreamInsteadOfEndingTheProc
 }
 
 TEST_F(SttRealEngine, UnusableRatesAreRefusedAndTheLastGoodRateStays) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k = knownAudioAt(16000);
     if (!k) return false;
@@ -160,7 +154,6 @@ TEST_F(SttRealEngine, UnusableRatesAreRefusedAndTheLastGoodRateStays) {
 }
 
 TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k = knownAudioAt(16000);
     if (!k || k->wav.samples.size() < 200) return false;
@@ -174,7 +167,6 @@ TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
 }
 
 TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsAreRefusedInsteadOfCrashingTheDecoder) {
-  SKIP_WITHOUT_MODEL();
   const std::string good = readText(defaultSTTGraphPath());
   ASSERT_GT(good.size(), 8u);
   const std::pair<const char*, std::string> graphs[] = {
@@ -189,7 +181,6 @@ TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsAreRefusedInsteadOfCrashingThe
 }
 
 TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesAreRefusedInsteadOfEndingTheProcess) {
-  SKIP_WITHOUT_MODEL();
   std::string blankless;
   {
     std::ifstream in(defaultSTTTokensPath());
@@ -209,7 +200,6 @@ TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesAreRefusedInsteadOfEndingThePro
 }
 
 TEST_F(SttRealEngine, ACorruptModelFileIsRefused) {
-  SKIP_WITHOUT_MODEL();
   TempDir dir;
   const std::string model = (dir.path() / "corrupt.ort").string();
   writeText(model, randomBytes(4096, 11));

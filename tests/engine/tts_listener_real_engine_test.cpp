@@ -25,6 +25,12 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string sentence(int i) { return "Sentence number " + std::to_string(i) + " is spoken now."; }
+// Sentences 0 to n - 1, after `first` when given.
+std::vector<std::string> sentences(int n, const std::vector<std::string>& first = {}) {
+  std::vector<std::string> all = first;
+  for (int i = 0; i < n; ++i) all.push_back(sentence(i));
+  return all;
+}
 
 QVAnyMap textParams(const std::string& text) { return QVAnyMap{{"text", QVAny(text)}}; }
 QVAnyMap tokenParams(const std::string& token, bool isFinal) {
@@ -89,10 +95,9 @@ TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughSynth
     EXPECT_TRUE(quiet());
     audio->stop();
 
-    std::vector<std::string> expected;
-    if (cutIn) expected.push_back("This first text is cut off by the next one.");
-    for (int i = 0; i < 20; ++i) expected.push_back(sentence(i));
-    EXPECT_EQ(trace->startedTexts(), expected);
+    const auto first = cutIn ? std::vector<std::string>{"This first text is cut off by the next one."}
+                             : std::vector<std::string>{};
+    EXPECT_EQ(trace->startedTexts(), sentences(20, first));
     EXPECT_EQ(trace->count("finished"), 20);
     EXPECT_TRUE(onAudioThread.load());
     EXPECT_TRUE(audio->allBlocksOk());
@@ -112,9 +117,7 @@ TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughFinal
   ASSERT_TRUE(call("appendStreamingText", tokenParams(sentence(0), true)));
   ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == 20; }, 60s));
   EXPECT_TRUE(quiet());
-  std::vector<std::string> expected;
-  for (int i = 0; i < 20; ++i) expected.push_back(sentence(i));
-  EXPECT_EQ(trace->startedTexts(), expected);
+  EXPECT_EQ(trace->startedTexts(), sentences(20));
   EXPECT_EQ(trace->count("finished"), 20);
   EXPECT_TRUE(audio->allBlocksOk());
 }
@@ -157,7 +160,7 @@ TEST_F(TTSListenerRealEngine, ReloadsAndFormatChangesFromAFinishedListener) {
   EXPECT_TRUE(logs.contains("[SherpaTTSNode] Model already loaded, cleaning up before reloading"));
   EXPECT_TRUE(formatsAccepted.load());
   EXPECT_NE(node->internalsForTesting().resampler, nullptr) << "the last format converts again";
-  EXPECT_EQ(trace->startedTexts(), (std::vector<std::string>{sentence(0), sentence(1), sentence(2), sentence(3)}));
+  EXPECT_EQ(trace->startedTexts(), sentences(4));
   EXPECT_TRUE(audio->allBlocksOk());
 }
 

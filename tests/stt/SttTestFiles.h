@@ -156,4 +156,12 @@ inline bool runCurrentTestFromCopy(const fs::path& dir, const std::string& name 
   return passed;
 }
 
+// Where model files lie beside this program, runs the current test in a
+// copy inside `dir` instead, its result being this test's, and says so.
+inline bool ranInCopyWithoutModelFiles(const fs::path& dir) {
+  if (!modelFilesBesideExecutable()) return false;
+  EXPECT_TRUE(runCurrentTestFromCopy(dir));
+  return true;
+}
+
 }  // namespace stt_test
