@@ -12,14 +12,6 @@
 
 namespace bench {
 
-Block::Block(int rate, unsigned channels, unsigned frames)
-    : frames_(frames), storage_(channels, std::vector<float>(frames, 0.0f)) {
-  std::vector<float*> pointers;
-  for (auto& c : storage_) pointers.push_back(c.data());
-  buffer_ = quorvel::AudioBuffer<float>(channels, frames, true, rate, pointers.data());
-  bus_.setBuffer(&buffer_);
-}
-
 DirectVoice::DirectVoice()
     : DirectVoice(quorvel::extensions::sherpa::defaultTTSModelPath("en"),
                   quorvel::extensions::sherpa::defaultTTSTokensPath("en"),

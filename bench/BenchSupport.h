@@ -1,4 +1,4 @@
-// Shared pieces of the benchmarks: owning audio blocks, the default voice
+// Shared pieces of the benchmarks: owning audio blocks (the tests' kit), the default voice
 // and recognizer files, a WAV reader, resident memory, and the store of
 // measured values that the tables are printed from.
 #pragma once
@@ -8,31 +8,14 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "engine/EngineConfig.h"
 #include "engine/SherpaOnnxCApi.h"
+#include "support/TestBlock.h"
 
 namespace bench {
 
 // A block of non-interleaved audio that owns its samples.
-class Block {
- public:
-  Block(int rate, unsigned channels, unsigned frames);
-  Block(const Block&) = delete;
-  Block& operator=(const Block&) = delete;
-  quorvel::AudioBus& bus() { return bus_; }
-  quorvel::AudioBuffer<float>& buffer() { return buffer_; }
-  float* channel(unsigned c) { return storage_[c].data(); }
-  unsigned frames() const { return frames_; }
-
- private:
-  unsigned frames_;
-  std::vector<std::vector<float>> storage_;
-  quorvel::AudioBuffer<float> buffer_;
-  quorvel::AudioBus bus_;
-};
+using Block = test_kit::TestBlock;
 
 // The engine configured exactly as the node configures it (the node's own
 // VoiceConfig), for the default English voice or the given files; `tts` is

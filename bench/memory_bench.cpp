@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<bench::DirectVoice> voice;
   std::unique_ptr<SherpaTTSNode> node;
   std::atomic<bool> finished{false};
-  bench::Block block(48000, 2, 480);
+  bench::Block block(2, 480, 48000);
   if (engineOnly) {
     voice = std::make_unique<bench::DirectVoice>();
     speak = [&](int i) {

@@ -54,7 +54,7 @@ void runNode(benchmark::State& state, int rate, unsigned channels, unsigned fram
   AudioBusFormat format{rate, channels};
   p.node.setBusFormat(format);
   p.start();
-  bench::Block block(rate, channels, frames);
+  bench::Block block(channels, frames, rate);
   for (int i = 0; i < 20; ++i) p.node.produce(block.bus());  // past the first block's set-up
   for (auto _ : state) {
     if (p.nearEnd()) {
@@ -74,7 +74,7 @@ void BM_NodeProduce_16k_Mono160(benchmark::State& state) { runNode(state, 16000,
 
 void BM_Memcpy_16k_Mono160(benchmark::State& state) {
   const std::vector<float>& source = preloaded();
-  bench::Block block(16000, 1, 160);
+  bench::Block block(1, 160, 16000);
   std::size_t position = 0;
   for (auto _ : state) {
     if (position + 160 > source.size()) position = 0;
@@ -100,7 +100,7 @@ void BM_BareResampler_48k_Stereo480(benchmark::State& state) {
     position += 160;
     return true;
   });
-  bench::Block block(48000, 2, 480);
+  bench::Block block(2, 480, 48000);
   AudioBusArray<0> in;
   AudioBusArray<1> out;
   out.getBus(0)->setBuffer(&block.buffer());

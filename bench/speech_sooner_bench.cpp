@@ -101,7 +101,7 @@ struct Engine {
 // played between the first piece and the end.
 class Renderer {
  public:
-  Renderer(SherpaTTSNode& node, int speedup) : node_(node), speedup_(speedup), block_(kRate, 2, kFrames) {
+  Renderer(SherpaTTSNode& node, int speedup) : node_(node), speedup_(speedup), block_(2, kFrames, kRate) {
     thread_ = std::thread([this] { run(); });
   }
   ~Renderer() {

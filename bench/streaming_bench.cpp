@@ -97,7 +97,7 @@ void measureStreaming() {
     node.addListener("finished", [&](const std::string&, const QVAny&) { finished.store(true); });
     AudioBusFormat format{rate, channels};
     node.setBusFormat(format);
-    Block block(rate, channels, frames);
+    Block block(channels, frames, rate);
     std::vector<double> latency, generation;
     // The first five sentences, one per trial.
     for (size_t i = 0; i < 5; ++i) {

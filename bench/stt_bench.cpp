@@ -43,7 +43,7 @@ void BM_SttConsume_48k_Mono480(benchmark::State& state) {
   SherpaSTTNode node;  // a fresh ring buffer: 900 blocks fit in its 480000 frames
   AudioBusFormat format{48000, 1};
   node.setBusFormat(format);
-  bench::Block block(48000, 1, 480);
+  bench::Block block(1, 480, 48000);
   for (unsigned i = 0; i < 480; ++i) block.channel(0)[i] = 0.01f * static_cast<float>(i % 7);
   long refused = 0;
   for (auto _ : state) {
@@ -56,7 +56,7 @@ void BM_SttConsume_48k_Mono480(benchmark::State& state) {
 
 void BM_Memcpy_48k_Mono480(benchmark::State& state) {
   std::vector<float> ring(480000);
-  bench::Block block(48000, 1, 480);
+  bench::Block block(1, 480, 48000);
   std::size_t position = 0;
   for (auto _ : state) {
     if (position + 480 > ring.size()) position = 0;
@@ -102,7 +102,7 @@ void BM_SttProcessAudio10s(benchmark::State& state) {
   AudioBusFormat format{16000, 1};
   node.setBusFormat(format);
   DirectRecognizer direct;
-  bench::Block block(16000, 1, 160);
+  bench::Block block(1, 160, 16000);
   auto fill = [&] {
     for (std::size_t p = 0; p + 160 <= audio.size(); p += 160) {
       std::memcpy(block.channel(0), audio.data() + p, sizeof(float) * 160);

@@ -4,21 +4,8 @@
 set -uo pipefail
 cli="$1"
 testdata="$2"
-work="$(mktemp -d)"
+source "$(dirname "$0")/test_helpers.sh"
 trap 'rm -rf "$work"' EXIT
-passed=0
-failed=0
-
-check() {  # check NAME CONDITION-COMMAND...
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
 
 # Seconds of audio and peak level of a WAV file, through sox.
 duration() { soxi -D "$1"; }
@@ -118,5 +105,4 @@ expect_failure "unknown option after the subcommand" "not expected" say "Hello."
 expect_failure "bad log level after the subcommand" "log-level" say "Hello." --log-level loud
 expect_failure "rate out of range" "out of range" say "Hello." --rate 4000 -o "$work/x.wav"
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish

@@ -8,7 +8,7 @@ cli="$1"
 testdata="$2"
 server="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
-work="$(mktemp -d)"
+source "$here/test_helpers.sh"
 runtime="$work/runtime"
 recorder=""
 cleanup() {
@@ -19,19 +19,6 @@ cleanup() {
 trap cleanup EXIT
 unset PULSE_SERVER
 export XDG_RUNTIME_DIR="$runtime"
-passed=0
-failed=0
-
-check() {  # check NAME CONDITION-COMMAND...
-  local name="$1"
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $name" >&2
-  fi
-}
 
 "$server" start "$runtime" >/dev/null || { echo "FAILED: the sound server did not start"; echo "0 passed, 1 failed"; exit 1; }
 
@@ -211,5 +198,4 @@ expect_failure "stream --play without a server" "the sound server is not running
 expect_failure "listen without a server" "the sound server is not running" listen --seconds 1
 expect_failure "devices without a server" "the sound server is not running" devices
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish

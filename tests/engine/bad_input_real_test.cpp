@@ -1,5 +1,5 @@
 // Bad input on the real engine with the generated models: broken voice and
-// recogniser files, another voice's token table, a data directory that is a
+// recognizer files, another voice's token table, a data directory that is a
 // file, awkward texts and extreme samples. After each, the same node still
 // does its good work: it speaks "Hello world." to its "finished", or decodes
 // the known test audio. Cases where the engine might end the process run in
@@ -9,27 +9,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 
+#include "ChildProcess.h"
+#include "RealRecognizer.h"
 #include "RealVoice.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttFeeding.h"
 #include "stt/SttTestFiles.h"
-#include "support/KnownAudio.h"
+#include "support/TempDir.h"
 #include "support/LogCapture.h"
 #include "tts/SherpaTTSNode.h"
 
@@ -39,48 +34,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using stt_test::TempDir;
-
+using child_process::check;
+using child_process::expectChildSucceeds;
+using real_voice::speaks;
 using stt_test::readText;
 using stt_test::writeText;
-
-// Runs `work` in a child process, which exits 0 when it returns true. What
-// failed inside is printed by the work itself (see `check`).
-template <typename Work>
-void expectChildSucceeds(Work work) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
-}
-
-bool check(bool condition, const std::string& what) {
-  if (!condition) std::fprintf(stderr, "check failed: %s\n", what.c_str());
-  return condition;
-}
-
-// ---- The voice ----------------------------------------------------------------
-
-using real_voice::EventNames;
+using test_kit::EventRecorder;
 using real_voice::StereoBlock;
-
-// Plays `text` at 48 kHz stereo until "finished" (at most 30 s); true when
-// it finished once with audible, finite samples.
-bool speaks(SherpaTTSNode& node, const std::string& text = "Hello world.") {
-  AudioBusFormat format{48000, 2};
-  if (!node.setBusFormat(format)) return false;
-  EventNames events(node);
-  node.synthesize(text);
-  float peak = 0.0f;
-  bool finite = true;
-  StereoBlock block;
-  for (int i = 0; i < 3000 && !events.finished(); ++i) {
-    if (!node.produce(block.bus())) return false;
-    for (float v : block.left()) {
-      finite = finite && std::isfinite(v);
-      peak = std::max(peak, std::abs(v));
-    }
-  }
-  return events.finishedCount() == 1 && finite && peak > 0.05f;
-}
 
 bool reloadGoodVoice(SherpaTTSNode& node) {
   return node.loadModel(real_voice::onnxModel(), real_voice::tokens(), real_voice::dataDir());
@@ -94,7 +54,7 @@ class BadInputRealVoice : public ::testing::Test {
   }
   fs::path voiceFile(const char* name) const { return real_voice::voiceDir() / name; }
   testing_support::LogCapture logs{LogLevel::Warning};
-  TempDir dir;
+  test_kit::TempDir dir;
 };
 
 struct VoiceFiles {
@@ -145,7 +105,7 @@ TEST_F(BadInputRealVoice, BrokenVoiceFilesFailTheLoadAndTheNodeSpeaksAgainAfterA
     EXPECT_TRUE(logs.contains("[SherpaTTSNode] synthesize is called but TTS instance is not initialized."));
     StereoBlock block;
     EXPECT_TRUE(node.produce(block.bus()));
-    EXPECT_EQ(*std::max_element(block.left().begin(), block.left().end()), 0.0f);
+    EXPECT_EQ(*std::max_element(block.channel(0), block.channel(0) + 480), 0.0f);
     ASSERT_TRUE(reloadGoodVoice(node));
     EXPECT_TRUE(speaks(node));
   }
@@ -154,7 +114,7 @@ TEST_F(BadInputRealVoice, BrokenVoiceFilesFailTheLoadAndTheNodeSpeaksAgainAfterA
 // The German voice's table equals the English one here (the generated voices
 // share their phoneme set), so another voice's table is made up: the same
 // symbols at other ids, and ids beyond the model's table. Tables the engine
-// would end the process on (the recogniser's, whose "<blk>" is several code
+// would end the process on (the recognizer's, whose "<blk>" is several code
 // points) are refused first: model_file_guard_real_test.
 TEST_F(BadInputRealVoice, AnotherVoicesTokenTable) {
   const fs::path german =
@@ -192,7 +152,7 @@ TEST_F(BadInputRealVoice, AnotherVoicesTokenTable) {
       testing_support::LogCapture childLogs{LogLevel::Warning};
       SherpaTTSNode node{QVAnyMap()};
       if (!check(node.loadModel(real_voice::onnxModel(), table, real_voice::dataDir()), "load")) return false;
-      EventNames events(node);
+      EventRecorder events(node);
       node.synthesize("Hello world.");
       StereoBlock block;
       for (int i = 0; i < 50; ++i) node.produce(block.bus());
@@ -221,51 +181,39 @@ TEST_F(BadInputRealVoice, AwkwardTextsGiveAtMostOneFinishedAndTheNextTextIsSpoke
   ASSERT_TRUE(node.setBusFormat(format));
   for (const auto& [what, text] : texts) {
     SCOPED_TRACE(what);
-    EventNames events(node);
+    EventRecorder events(node);
     node.synthesize(text);
     StereoBlock block;
     bool finite = true;
     for (int i = 0; i < 200; ++i) {
       ASSERT_TRUE(node.produce(block.bus()));
-      for (float v : block.left()) finite = finite && std::isfinite(v) && std::abs(v) <= 1.0f;
+      finite = finite && block.finiteAndAlike() && block.peak() <= 1.0f;
     }
     EXPECT_TRUE(finite);
-    EXPECT_LE(events.finishedCount(), 1);
+    EXPECT_LE(events.count("finished"), 1);
     EXPECT_TRUE(speaks(node));
   }
 }
 
-// ---- The recogniser ------------------------------------------------------------
+// ---- The recognizer ------------------------------------------------------------
 
 namespace {
 
-fs::path testdataDir() { return executableDirectory() / "testdata"; }
+using real_recognizer::knownAudioAt;
 
-bool recogniserPresent() {
-  return fs::exists(defaultSTTModelPath()) && fs::exists(defaultSTTTokensPath()) &&
-         fs::exists(defaultSTTGraphPath()) && fs::exists(testdataDir() / "manifest.json");
-}
-
-std::optional<known_audio::KnownAudio> knownAudio16k() {
-  for (auto& k : known_audio::readKnownAudio(testdataDir())) {
-    if (k.rate == 16000 && !k.wav.samples.empty()) return k;
-  }
-  return std::nullopt;
-}
-
-class BadInputRealRecogniser : public ::testing::Test {
+class BadInputRealRecognizer : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!recogniserPresent()) GTEST_SKIP() << "generated recogniser or test audio missing (run scripts/models/generate.sh)";
+    if (!real_recognizer::recognizerPresent()) GTEST_SKIP() << "generated recognizer or test audio missing (run scripts/models/generate.sh)";
     previous = Logger::getLevel();
     Logger::setLevel(LogLevel::Warning);
   }
   void TearDown() override { Logger::setLevel(previous); }
   LogLevel previous = LogLevel::Info;
-  TempDir dir;
+  test_kit::TempDir dir;
 };
 
-struct RecogniserFiles {
+struct RecognizerFiles {
   const char* what;
   std::string model;
   std::string tokens;
@@ -279,7 +227,7 @@ struct RecogniserFiles {
 // SttRealEngine covers a random model, broken graphs and token tables
 // without "<blk>"; here the other broken files, each followed by a good load
 // that decodes the audio buffered while no model was loaded.
-TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndTheBufferedAudioStillDecodes) {
+TEST_F(BadInputRealRecognizer, BrokenFilesFailTheLoadAndTheBufferedAudioStillDecodes) {
   const std::string model = readText(defaultSTTModelPath());
   ASSERT_GT(model.size(), 1000u);
   writeText(dir.path() / "empty.ort", "");
@@ -288,7 +236,7 @@ TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndTheBufferedAudioStillDec
   fs::create_directories(dir.path() / "directory.ort");
   fs::create_directories(dir.path() / "HLG.fst");
   const std::string m = defaultSTTModelPath(), t = defaultSTTTokensPath(), g = defaultSTTGraphPath();
-  const RecogniserFiles cases[] = {
+  const RecognizerFiles cases[] = {
       {"missing model", (dir.path() / "missing.ort").string(), t, g, false},
       {"empty model", (dir.path() / "empty.ort").string(), t, g, true},
       {"truncated model", (dir.path() / "truncated.ort").string(), t, g, true},
@@ -302,7 +250,7 @@ TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndTheBufferedAudioStillDec
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     expectChildSucceeds([&] {
-      auto k = knownAudio16k();
+      auto k = knownAudioAt(16000);
       if (!check(k.has_value(), "known audio")) return false;
       testing_support::LogCapture childLogs{LogLevel::Error};
       SherpaSTTNode node;  // loads the good model beside the program
@@ -324,9 +272,9 @@ TEST_F(BadInputRealRecogniser, BrokenFilesFailTheLoadAndTheBufferedAudioStillDec
 
 // NaN and infinities: SttRealEngine.NonFiniteSamplesDoNotFreezeTheResult.
 // Finite samples far outside [-1, 1] overflow the features instead.
-TEST_F(BadInputRealRecogniser, HugeFiniteSamplesDoNotFreezeTheResult) {
+TEST_F(BadInputRealRecognizer, HugeFiniteSamplesDoNotFreezeTheResult) {
   expectChildSucceeds([] {
-    auto k = knownAudio16k();
+    auto k = knownAudioAt(16000);
     if (!check(k.has_value(), "known audio")) return false;
     SherpaSTTNode node;
     AudioBusFormat format{16000, 1};
@@ -345,8 +293,8 @@ TEST_F(BadInputRealRecogniser, HugeFiniteSamplesDoNotFreezeTheResult) {
 
 // The clamp lies far beyond any sensible scale: audio scaled like 16-bit
 // integers decodes as it did before the clamp existed.
-TEST_F(BadInputRealRecogniser, AudioScaledLikeSixteenBitIntegersStillDecodes) {
-  auto k = knownAudio16k();
+TEST_F(BadInputRealRecognizer, AudioScaledLikeSixteenBitIntegersStillDecodes) {
+  auto k = knownAudioAt(16000);
   ASSERT_TRUE(k.has_value());
   std::vector<float> scaled = k->wav.samples;
   for (float& v : scaled) v *= 32767.0f;

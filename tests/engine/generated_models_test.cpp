@@ -1,6 +1,6 @@
-// The generated demonstration voices and tone recogniser, run through the real
+// The generated demonstration voices and tone recognizer, run through the real
 // engine. The models come from scripts/models/generate.sh and sit in a "files"
-// folder beside the test program, the recogniser's test audio in "testdata".
+// folder beside the test program, the recognizer's test audio in "testdata".
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -178,7 +178,7 @@ INSTANTIATE_TEST_SUITE_P(Voices, GeneratedVoice, ::testing::ValuesIn(kVoices),
                            return std::string(info.param.stem).substr(0, 5);
                          });
 
-// ---- Recogniser -------------------------------------------------------------
+// ---- Recognizer -------------------------------------------------------------
 
 struct RecognizerDeleter {
   void operator()(const SherpaOnnxOnlineRecognizer* r) const { SherpaOnnxDestroyOnlineRecognizer(r); }
@@ -232,7 +232,7 @@ using known_audio::readWav;
 
 std::vector<known_audio::KnownAudio> readManifest() { return known_audio::readKnownAudio(testdataDir()); }
 
-TEST(GeneratedRecogniser, ManifestListsKnownAudioAtBothRates) {
+TEST(GeneratedRecognizer, ManifestListsKnownAudioAtBothRates) {
   const auto known = readManifest();
   ASSERT_FALSE(known.empty());
   size_t at16k = 0, at48k = 0;
@@ -245,11 +245,11 @@ TEST(GeneratedRecogniser, ManifestListsKnownAudioAtBothRates) {
   EXPECT_GT(at48k, 0u);
 }
 
-TEST(GeneratedRecogniser, LoadsWithTheFixedConfigurationFromDefaultPaths) {
+TEST(GeneratedRecognizer, LoadsWithTheFixedConfigurationFromDefaultPaths) {
   EXPECT_NE(createRecognizer(), nullptr);
 }
 
-TEST(GeneratedRecogniser, EachKnownWavDecodesToItsTextInBlocksAndAllAtOnce) {
+TEST(GeneratedRecognizer, EachKnownWavDecodesToItsTextInBlocksAndAllAtOnce) {
   RecognizerPtr recognizer = createRecognizer();
   ASSERT_NE(recognizer, nullptr);
   const auto known = readManifest();
@@ -264,14 +264,14 @@ TEST(GeneratedRecogniser, EachKnownWavDecodesToItsTextInBlocksAndAllAtOnce) {
   }
 }
 
-TEST(GeneratedRecogniser, SilenceAndOffBandTonesDecodeToNothing) {
+TEST(GeneratedRecognizer, SilenceAndOffBandTonesDecodeToNothing) {
   RecognizerPtr recognizer = createRecognizer();
   ASSERT_NE(recognizer, nullptr);
   const int rate = 16000;
   std::vector<float> silence(3 * rate, 0.0f);
   EXPECT_EQ(recognise(recognizer.get(), silence, rate, 480), std::string());
 
-  // 700 Hz and 3300 Hz lie between the recogniser's tone bands.
+  // 700 Hz and 3300 Hz lie between the recognizer's tone bands.
   std::vector<float> offBand(3 * rate, 0.0f);
   const double kPi = 3.14159265358979323846;
   for (int i = 0; i < rate / 2; ++i) {
@@ -281,7 +281,7 @@ TEST(GeneratedRecogniser, SilenceAndOffBandTonesDecodeToNothing) {
   EXPECT_EQ(recognise(recognizer.get(), offBand, rate, 480), std::string());
 }
 
-TEST(GeneratedRecogniser, ReversedKnownAudioDoesNotDecodeToTheSameText) {
+TEST(GeneratedRecognizer, ReversedKnownAudioDoesNotDecodeToTheSameText) {
   RecognizerPtr recognizer = createRecognizer();
   ASSERT_NE(recognizer, nullptr);
   const auto known = readManifest();

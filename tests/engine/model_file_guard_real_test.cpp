@@ -6,31 +6,25 @@
 // good model and speak or decode. A regression kills only that process and
 // fails its test.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 
 #include "RealVoice.h"
 #include "models/ModelMetadata.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttFeeding.h"
+#include "stt/SttTestFiles.h"
 #include "support/KnownAudio.h"
 #include "support/LogCapture.h"
 #include "support/ModelFileBuilder.h"
+#include "support/TempDir.h"
 #include "tts/SherpaTTSNode.h"
 
 using namespace quorvel;
@@ -53,48 +47,25 @@ fs::path goodFiles() { return inChild() ? fs::path(std::getenv(kChildVariable)) 
 fs::path goodVoice() { return goodFiles() / kVoiceSubdir; }
 
 // A scratch directory beside this program (so that a hard link to it works).
-class ScratchDir {
+class ScratchDir : public test_kit::TempDir {
  public:
-  ScratchDir() {
-    std::string pattern = (executableDirectory() / "guard_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
+  ScratchDir() : TempDir("guard", executableDirectory()) {}
 };
 
 // Runs the current test again in a copy of this program inside `dir`, with
 // the good models' folder in the environment; true when it passed.
 bool passesInFreshProcess(const fs::path& dir) {
-  const fs::path exe = fs::read_symlink("/proc/self/exe");
-  const fs::path copy = dir / "guard_test_copy";
-  std::error_code linkError;
-  fs::create_hard_link(exe, copy, linkError);
-  if (linkError) fs::copy_file(exe, copy, fs::copy_options::overwrite_existing);
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
-  const std::string command = "cd '" + dir.string() + "' && " + kChildVariable + "='" + goodFiles().string() + "' '" +
-                              copy.string() + "' --gtest_filter='" + filter + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return false;
-  std::string output;
-  char chunk[4096];
-  while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) output += chunk;
-  const int status = ::pclose(pipe);
-  const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos;
-  if (!passed) {
-    std::cout << output << "child status: "
-              << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
-                                      : "exit " + std::to_string(WEXITSTATUS(status)))
-              << "\n";
-  }
-  return passed;
+  return stt_test::runCurrentTestFromCopy(dir, "guard_test_copy",
+                                          std::string(kChildVariable) + "='" + goodFiles().string() + "' ");
+}
+
+// In the parent: runs the current test in a fresh process, its result being
+// this test's, and says so.
+bool ranInFreshProcess() {
+  if (inChild()) return false;
+  ScratchDir dir;
+  EXPECT_TRUE(passesInFreshProcess(dir.path()));
+  return true;
 }
 
 Entries entriesOf(const ModelMetadata& metadata) { return Entries(metadata.begin(), metadata.end()); }
@@ -249,7 +220,7 @@ std::vector<VoiceCase> voiceCases() {
   return cases;
 }
 
-// ---- recogniser cases --------------------------------------------------------------
+// ---- recognizer cases --------------------------------------------------------------
 
 struct RecognizerCase {
   std::string name;
@@ -308,20 +279,7 @@ bool logged(const testing_support::LogCapture& logs, const std::string& prefix, 
   return false;
 }
 
-// Plays "Hello world." at 48 kHz until "finished"; true when it was audible.
-bool speaks(SherpaTTSNode& node) {
-  AudioBusFormat format{48000, 2};
-  if (!node.setBusFormat(format)) return false;
-  real_voice::EventNames events(node);
-  node.synthesize("Hello world.");
-  real_voice::StereoBlock block;
-  float peak = 0.0f;
-  for (int i = 0; i < 3000 && !events.finished(); ++i) {
-    if (!node.produce(block.bus())) return false;
-    for (float v : block.left()) peak = std::max(peak, std::abs(v));
-  }
-  return events.finishedCount() == 1 && peak > 0.05f;
-}
+using real_voice::speaks;
 
 std::optional<known_audio::KnownAudio> knownAudio() {
   for (auto& k : known_audio::readKnownAudio(goodFiles().parent_path() / "testdata")) {
@@ -349,9 +307,7 @@ class VoiceGuard : public ::testing::TestWithParam<VoiceCase> {
     const VoiceSet set = GetParam().build(dir);
     testing_support::LogCapture logs;
     SherpaTTSNode node{QVAnyMap()};
-    const auto result = node.callAction("loadModel", QVAnyMap{{"modelPath", QVAny(set.model)},
-                                                              {"tokensPath", QVAny(set.tokens)},
-                                                              {"dataPath", QVAny(set.data)}});
+    const auto result = node.callAction("loadModel", real_voice::loadModelParams(set.model, set.tokens, set.data));
     ASSERT_TRUE(result.isOk());
     EXPECT_FALSE(QVAny::convert<bool>(result.value()));
     EXPECT_TRUE(logged(logs, "[SherpaTTSNode] ", GetParam().problem)) << "no line containing: " << GetParam().problem;
@@ -384,26 +340,18 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 }  // namespace
 
 TEST_P(VoiceGuard, RefusedBeforeTheEngineIsCalled) {
-  if (!inChild()) {
-    ScratchDir dir;
-    EXPECT_TRUE(passesInFreshProcess(dir.path()));
-    return;
-  }
+  if (ranInFreshProcess()) return;
   refuseInChild(false);
 }
 
 TEST_P(VoiceGuard, RefusedCleanlyAndTheNodeThenSpeaksWithTheGoodVoice) {
-  if (!inChild()) {
-    ScratchDir dir;
-    EXPECT_TRUE(passesInFreshProcess(dir.path()));
-    return;
-  }
+  if (ranInFreshProcess()) return;
   refuseInChild(true);
 }
 
 INSTANTIATE_TEST_SUITE_P(EngineFatalVoiceFiles, VoiceGuard, ::testing::ValuesIn(voiceCases()), caseName<VoiceCase>);
 
-// The bad files lie where the node's constructor looks for the recogniser,
+// The bad files lie where the node's constructor looks for the recognizer,
 // beside the child program.
 TEST_P(RecognizerGuard, RefusedAtConstructionAndTheNodeThenDecodesWithTheGoodModel) {
   if (!inChild()) {

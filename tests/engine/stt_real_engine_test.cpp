@@ -1,32 +1,27 @@
-// The recognition node with the real engine and the generated recogniser:
+// The recognition node with the real engine and the generated recognizer:
 // known audio decodes to its known text, and inputs on which the engine
 // crashes or ends the process are met without either. Each hard case runs in
 // a child process, so a regression fails its test instead of the suite.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
 
+#include "ChildProcess.h"
+#include "RealRecognizer.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/SttTestFiles.h"
-#include "support/KnownAudio.h"
+#include "support/TempDir.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -34,28 +29,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path testdataDir() { return executableDirectory() / "testdata"; }
-
-bool modelFilesPresent() {
-  return fs::exists(defaultSTTModelPath()) && fs::exists(defaultSTTTokensPath()) &&
-         fs::exists(defaultSTTGraphPath()) && fs::exists(testdataDir() / "manifest.json");
-}
-
-#define SKIP_WITHOUT_MODEL()                                                                   \
-  if (!modelFilesPresent())                                                                    \
-  GTEST_SKIP() << "generated recogniser or test audio missing beside the test program (files/, " \
-                  "testdata/); run scripts/models/generate.sh"
-
-using known_audio::KnownAudio;
-
-std::vector<KnownAudio> knownAudio() { return known_audio::readKnownAudio(testdataDir()); }
-
-std::optional<KnownAudio> knownAudioAt(int rate) {
-  for (auto& k : knownAudio()) {
-    if (k.rate == rate && !k.wav.samples.empty()) return k;
-  }
-  return std::nullopt;
-}
+using namespace real_recognizer;
 
 // Hands `samples` to consume in blocks of `block` frames (all at once for
 // 0), calling processAudio every `decodeEvery` blocks; returns the text of
@@ -84,6 +58,9 @@ class SttRealEngine : public ::testing::Test {
   void SetUp() override {
     previous = Logger::getLevel();
     Logger::setLevel(LogLevel::Warning);
+    if (!recognizerPresent())
+      GTEST_SKIP() << "generated recognizer or test audio missing beside the test program (files/, testdata/); "
+                      "run scripts/models/generate.sh";
   }
   void TearDown() override { Logger::setLevel(previous); }
   LogLevel previous = LogLevel::Info;
@@ -97,7 +74,6 @@ bool setRate(SherpaSTTNode& node, int rate) {
 }  // namespace
 
 TEST_F(SttRealEngine, KnownAudioFedInTenMillisecondBlocksDecodesToItsText) {
-  SKIP_WITHOUT_MODEL();
   const auto known = knownAudio();
   ASSERT_FALSE(known.empty());
   bool at16k = false, at48k = false;
@@ -115,7 +91,6 @@ TEST_F(SttRealEngine, KnownAudioFedInTenMillisecondBlocksDecodesToItsText) {
 }
 
 TEST_F(SttRealEngine, KnownAudioFedAllAtOnceGivesTheSameText) {
-  SKIP_WITHOUT_MODEL();
   for (const auto& k : knownAudio()) {
     SCOPED_TRACE(k.file);
     SherpaSTTNode node;
@@ -128,18 +103,10 @@ TEST_F(SttRealEngine, KnownAudioFedAllAtOnceGivesTheSameText) {
 
 namespace {
 
-// Runs `work` in a child process; the child exits 0 when work() returns
-// true, 1 when it returns false, and dies with the engine otherwise.
-template <typename Work>
-void expectChildSucceeds(Work work) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(std::exit(work() ? 0 : 1), ::testing::ExitedWithCode(0), "");
-}
-
-using stt_test::TempDir;
-
+using child_process::expectChildSucceeds;
 using stt_test::readText;
 using stt_test::writeText;
+using test_kit::TempDir;
 
 std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937 rng(seed);
@@ -162,7 +129,6 @@ bool loadIsRefusedAndTheModelKept(const std::string& model, const std::string& t
 }  // namespace
 
 TEST_F(SttRealEngine, ARateChangeMidStreamStartsANewStreamInsteadOfEndingTheProcess) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k16 = knownAudioAt(16000);
     auto k48 = knownAudioAt(48000);
@@ -175,7 +141,6 @@ TEST_F(SttRealEngine, ARateChangeMidStreamStartsANewStreamInsteadOfEndingTheProc
 }
 
 TEST_F(SttRealEngine, UnusableRatesAreRefusedAndTheLastGoodRateStays) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k = knownAudioAt(16000);
     if (!k) return false;
@@ -189,7 +154,6 @@ TEST_F(SttRealEngine, UnusableRatesAreRefusedAndTheLastGoodRateStays) {
 }
 
 TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
-  SKIP_WITHOUT_MODEL();
   expectChildSucceeds([] {
     auto k = knownAudioAt(16000);
     if (!k || k->wav.samples.size() < 200) return false;
@@ -203,7 +167,6 @@ TEST_F(SttRealEngine, NonFiniteSamplesDoNotFreezeTheResult) {
 }
 
 TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsAreRefusedInsteadOfCrashingTheDecoder) {
-  SKIP_WITHOUT_MODEL();
   const std::string good = readText(defaultSTTGraphPath());
   ASSERT_GT(good.size(), 8u);
   const std::pair<const char*, std::string> graphs[] = {
@@ -218,7 +181,6 @@ TEST_F(SttRealEngine, EmptyRandomOrTruncatedGraphsAreRefusedInsteadOfCrashingThe
 }
 
 TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesAreRefusedInsteadOfEndingTheProcess) {
-  SKIP_WITHOUT_MODEL();
   std::string blankless;
   {
     std::ifstream in(defaultSTTTokensPath());
@@ -238,7 +200,6 @@ TEST_F(SttRealEngine, EmptyOrBlanklessTokenTablesAreRefusedInsteadOfEndingThePro
 }
 
 TEST_F(SttRealEngine, ACorruptModelFileIsRefused) {
-  SKIP_WITHOUT_MODEL();
   TempDir dir;
   const std::string model = (dir.path() / "corrupt.ort").string();
   writeText(model, randomBytes(4096, 11));

@@ -11,8 +11,6 @@
 
 #include "RealVoice.h"
 #include "RenderThread.h"
-#include "engine/EngineConfig.h"
-#include "engine/SherpaOnnxCApi.h"
 #include "support/LogCapture.h"
 #include "tts/TTSInternals.h"
 
@@ -32,18 +30,6 @@ const char* const kText =
     "A small boat crossed the river while the sun was going down slowly. "
     "They would work until late in the evening and then take the bus home.";
 
-std::vector<float> engineAudio(const std::string& text) {
-  const VoiceConfig config(onnxModel(), tokens(), dataDir());
-  const SherpaOnnxOfflineTts* tts = SherpaOnnxCreateOfflineTts(&config.record());
-  if (tts == nullptr) return {};
-  const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts, text.c_str(), 0, 1.0f);
-  std::vector<float> samples;
-  if (audio != nullptr) samples.assign(audio->samples, audio->samples + audio->n);
-  SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-  SherpaOnnxDestroyOfflineTts(tts);
-  return samples;
-}
-
 }  // namespace
 
 TEST(TTSGrowingRealEngine, AWholeTextSoundsWhileTheEngineStillGeneratesIt) {
@@ -55,7 +41,7 @@ TEST(TTSGrowingRealEngine, AWholeTextSoundsWhileTheEngineStillGeneratesIt) {
                              (kRealCostDir / "espeak-ng-data").string()));
   AudioBusFormat voiceRate{16000, 1};
   ASSERT_TRUE(node.setBusFormat(voiceRate));
-  EventTrace trace(node);
+  EventRecorder trace(node);
   RenderThread audio(node, Format{16000, 1, 160, 1, false});
 
   const auto start = std::chrono::steady_clock::now();
@@ -76,7 +62,7 @@ TEST(TTSGrowingRealEngine, AWholeTextSoundsWhileTheEngineStillGeneratesIt) {
 
   // The segment holds the whole text's audio, sample for sample (the
   // real-cost voice sounds like the demonstration voice).
-  const std::vector<float> expected = engineAudio(kText);
+  const std::vector<float> expected = EngineVoice(onnxModel(), tokens(), dataDir()).speak(kText);
   ASSERT_EQ(item->samplesReady(), static_cast<int32_t>(expected.size()));
   for (int32_t i = 0; i < item->samplesReady(); ++i) ASSERT_EQ(item->sample(i), expected[static_cast<size_t>(i)]) << i;
   EXPECT_TRUE(item->generationDone.load());

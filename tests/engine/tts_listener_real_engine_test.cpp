@@ -25,13 +25,16 @@ using namespace std::chrono_literals;
 namespace {
 
 std::string sentence(int i) { return "Sentence number " + std::to_string(i) + " is spoken now."; }
+// Sentences 0 to n - 1, after `first` when given.
+std::vector<std::string> sentences(int n, const std::vector<std::string>& first = {}) {
+  std::vector<std::string> all = first;
+  for (int i = 0; i < n; ++i) all.push_back(sentence(i));
+  return all;
+}
 
 QVAnyMap textParams(const std::string& text) { return QVAnyMap{{"text", QVAny(text)}}; }
 QVAnyMap tokenParams(const std::string& token, bool isFinal) {
   return QVAnyMap{{"token", QVAny(token)}, {"isFinal", QVAny(isFinal)}};
-}
-QVAnyMap voiceParams() {
-  return QVAnyMap{{"modelPath", QVAny(onnxModel())}, {"tokensPath", QVAny(tokens())}, {"dataPath", QVAny(dataDir())}};
 }
 
 class TTSListenerRealEngine : public ::testing::Test {
@@ -41,12 +44,17 @@ class TTSListenerRealEngine : public ::testing::Test {
     node = std::make_unique<SherpaTTSNode>(QVAnyMap());
     AudioBusFormat format{48000, 2};
     ASSERT_TRUE(node->setBusFormat(format));
-    trace = std::make_unique<EventTrace>(*node);
+    record();
   }
   void TearDown() override {
     audio.reset();
     trace.reset();
     node.reset();
+  }
+  // Records the node's events afresh; `react` runs on the emitting thread.
+  void record(EventRecorder::Reaction react = {}) {
+    trace.reset();
+    trace.reset(new EventRecorder(*node, {"finished", "synthesisStarted"}, std::move(react)));
   }
   void startAudio(Format format = {}) { audio = std::make_unique<RenderThread>(*node, format); }
   bool call(const std::string& action, const QVAnyMap& params) { return node->callAction(action, params).isOk(); }
@@ -59,7 +67,7 @@ class TTSListenerRealEngine : public ::testing::Test {
 
   testing_support::LogCapture logs{quorvel::LogLevel::Info};
   std::unique_ptr<SherpaTTSNode> node;
-  std::unique_ptr<EventTrace> trace;
+  std::unique_ptr<EventRecorder> trace;
   std::unique_ptr<RenderThread> audio;
 };
 
@@ -71,14 +79,13 @@ TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughSynth
   for (bool cutIn : {false, true}) {
     SCOPED_TRACE(cutIn ? "after a cut-in" : "plain");
     Watchdog watchdog("synthesize chain", 90s);
-    trace = std::make_unique<EventTrace>(*node);
     std::atomic<int> next{1};
     std::atomic<bool> onAudioThread{true};
-    trace->onEvent = [&](const std::string& event, const std::string&) {
-      if (event != "finished") return;
+    record([&](const RecordedEvent& e) {
+      if (e.name != "finished") return;
       if (!audio->onThisThread()) onAudioThread.store(false);
       if (next.load() < 20) call("synthesize", textParams(sentence(next.fetch_add(1))));
-    };
+    });
     startAudio();
     if (cutIn) {
       ASSERT_TRUE(call("synthesize", textParams("This first text is cut off by the next one.")));
@@ -88,33 +95,29 @@ TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughSynth
     EXPECT_TRUE(quiet());
     audio->stop();
 
-    std::vector<std::string> expected;
-    if (cutIn) expected.push_back("This first text is cut off by the next one.");
-    for (int i = 0; i < 20; ++i) expected.push_back(sentence(i));
-    EXPECT_EQ(trace->startedTexts(), expected);
+    const auto first = cutIn ? std::vector<std::string>{"This first text is cut off by the next one."}
+                             : std::vector<std::string>{};
+    EXPECT_EQ(trace->startedTexts(), sentences(20, first));
     EXPECT_EQ(trace->count("finished"), 20);
     EXPECT_TRUE(onAudioThread.load());
     EXPECT_TRUE(audio->allBlocksOk());
     EXPECT_TRUE(audio->channelsAlwaysEqual());
     EXPECT_GT(audio->audibleBlocks(), 20 * 100) << "each sentence lasts well over a second";
-    trace.reset();
   }
 }
 
 TEST_F(TTSListenerRealEngine, AFinishedListenerChainsTwentySentencesThroughFinalTokens) {
   Watchdog watchdog("streaming chain", 90s);
   std::atomic<int> next{1};
-  trace->onEvent = [&](const std::string& event, const std::string&) {
-    if (event == "finished" && next.load() < 20)
+  record([&](const RecordedEvent& e) {
+    if (e.name == "finished" && next.load() < 20)
       call("appendStreamingText", tokenParams(sentence(next.fetch_add(1)), true));
-  };
+  });
   startAudio();
   ASSERT_TRUE(call("appendStreamingText", tokenParams(sentence(0), true)));
   ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == 20; }, 60s));
   EXPECT_TRUE(quiet());
-  std::vector<std::string> expected;
-  for (int i = 0; i < 20; ++i) expected.push_back(sentence(i));
-  EXPECT_EQ(trace->startedTexts(), expected);
+  EXPECT_EQ(trace->startedTexts(), sentences(20));
   EXPECT_EQ(trace->count("finished"), 20);
   EXPECT_TRUE(audio->allBlocksOk());
 }
@@ -126,11 +129,11 @@ TEST_F(TTSListenerRealEngine, ReloadsAndFormatChangesFromAFinishedListener) {
   std::atomic<int> finished{0};
   std::atomic<bool> reloaded{false};
   std::atomic<bool> formatsAccepted{true};
-  trace->onEvent = [&](const std::string& event, const std::string&) {
-    if (event != "finished") return;
+  record([&](const RecordedEvent& e) {
+    if (e.name != "finished") return;
     switch (finished.fetch_add(1)) {
       case 0: {
-        auto result = node->callAction("loadModel", voiceParams());
+        auto result = node->callAction("loadModel", loadModelParams(onnxModel(), tokens(), dataDir()));
         reloaded.store(result.isOk() && QVAny::convert<bool>(result.value()));
         break;
       }
@@ -147,7 +150,7 @@ TEST_F(TTSListenerRealEngine, ReloadsAndFormatChangesFromAFinishedListener) {
       default: return;
     }
     call("synthesize", textParams(sentence(finished.load())));
-  };
+  });
   startAudio();
   ASSERT_TRUE(call("synthesize", textParams(sentence(0))));
   ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == 4; }, 60s));
@@ -157,7 +160,7 @@ TEST_F(TTSListenerRealEngine, ReloadsAndFormatChangesFromAFinishedListener) {
   EXPECT_TRUE(logs.contains("[SherpaTTSNode] Model already loaded, cleaning up before reloading"));
   EXPECT_TRUE(formatsAccepted.load());
   EXPECT_NE(node->internalsForTesting().resampler, nullptr) << "the last format converts again";
-  EXPECT_EQ(trace->startedTexts(), (std::vector<std::string>{sentence(0), sentence(1), sentence(2), sentence(3)}));
+  EXPECT_EQ(trace->startedTexts(), sentences(4));
   EXPECT_TRUE(audio->allBlocksOk());
 }
 
@@ -166,11 +169,11 @@ TEST_F(TTSListenerRealEngine, ReloadsAndFormatChangesFromAFinishedListener) {
 TEST_F(TTSListenerRealEngine, SynthesisStartedListenersSynthesizeAndAppendOnAControlThread) {
   Watchdog watchdog("synthesisStarted on a control thread", 60s);
   const std::string piece = "A streamed piece that is long enough to be cut off at its end.";
-  trace->onEvent = [&](const std::string& event, const std::string& text) {
-    if (event != "synthesisStarted") return;
-    if (text == "Outer text.") call("synthesize", textParams("Inner text cuts in."));
-    if (text == "Second outer text.") call("appendStreamingText", tokenParams(piece, true));
-  };
+  record([&](const RecordedEvent& e) {
+    if (e.name != "synthesisStarted") return;
+    if (e.text == "Outer text.") call("synthesize", textParams("Inner text cuts in."));
+    if (e.text == "Second outer text.") call("appendStreamingText", tokenParams(piece, true));
+  });
   startAudio();
   ASSERT_TRUE(call("synthesize", textParams("Outer text.")));
   ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == 1; }, 30s));
@@ -189,19 +192,18 @@ TEST_F(TTSListenerRealEngine, SynthesisStartedListenersSynthesizeAndAppendOnTheA
   for (bool cutIn : {true, false}) {
     SCOPED_TRACE(cutIn ? "synthesize" : "append");
     Watchdog watchdog("synthesisStarted on the audio thread", 60s);
-    trace = std::make_unique<EventTrace>(*node);
     const std::string held = "This streamed sentence waits while the first one plays, then goes.";
     const std::string reply = cutIn ? "A whole text from the audio thread." : " And a final piece from there.";
     std::atomic<bool> announcedOnAudioThread{false};
-    trace->onEvent = [&](const std::string& event, const std::string& text) {
-      if (event != "synthesisStarted" || text != held) return;
+    record([&](const RecordedEvent& e) {
+      if (e.name != "synthesisStarted" || e.text != held) return;
       announcedOnAudioThread.store(audio->onThisThread());
       if (cutIn) {
         call("synthesize", textParams(reply));
       } else {
         call("appendStreamingText", tokenParams(reply, true));
       }
-    };
+    });
     startAudio();
     ASSERT_TRUE(call("synthesize", textParams("First.")));
     ASSERT_TRUE(trace->waitFor([&] { return trace->count("synthesisStarted") == 1; }, 10s));
@@ -213,7 +215,6 @@ TEST_F(TTSListenerRealEngine, SynthesisStartedListenersSynthesizeAndAppendOnTheA
     EXPECT_EQ(trace->startedTexts(), (std::vector<std::string>{"First.", held, reply}));
     EXPECT_EQ(trace->count("finished"), cutIn ? 2 : 3);
     audio.reset();
-    trace.reset();
   }
 }
 
@@ -223,10 +224,9 @@ TEST_F(TTSListenerRealEngine, StopDropsWhatPlaysAndWhatIsQueued) {
   for (bool fromListener : {false, true}) {
     SCOPED_TRACE(fromListener ? "from a listener" : "from a control thread");
     Watchdog watchdog("stop", 60s);
-    trace = std::make_unique<EventTrace>(*node);
-    trace->onEvent = [&](const std::string& event, const std::string&) {
-      if (fromListener && event == "finished") call("stop", QVAnyMap());
-    };
+    record([&](const RecordedEvent& e) {
+      if (fromListener && e.name == "finished") call("stop", QVAnyMap());
+    });
     startAudio();
     ASSERT_TRUE(call("appendStreamingText",
                      tokenParams("The first piece plays for a while, long enough for a barge-in.", false)));
@@ -255,6 +255,5 @@ TEST_F(TTSListenerRealEngine, StopDropsWhatPlaysAndWhatIsQueued) {
     EXPECT_EQ(logs.linesStartingWith("[LATENCY][TTS_FIRST_SYNTHESIS] timestamp=").size(), 1u);
     ASSERT_TRUE(trace->waitFor([&] { return trace->count("finished") == (fromListener ? 2 : 1); }, 30s));
     audio.reset();
-    trace.reset();
   }
 }

@@ -1,56 +1,21 @@
 // The text-to-speech node with the real engine and the demonstration voice
 // that lies in the "files" folder beside the test program.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cmath>
-
-#include <filesystem>
 #include <fstream>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "RealVoice.h"
-#include "models/ModelPaths.h"
 #include "support/LogCapture.h"
-#include "tts/SherpaTTSNode.h"
-
-using namespace quorvel;
-using namespace quorvel::extensions::sherpa;
-namespace fs = std::filesystem;
-
-namespace {
+#include "support/TempDir.h"
 
 using namespace real_voice;
+using test_kit::EventRecorder;
 
-struct Playback {
-  float peak = 0.0f;
-  bool channelsIdentical = true;
-  int blocks = 0;
-};
-
-// Produces 10 ms blocks until the next "finished" (at most 30 s of audio).
-Playback playUntilFinished(SherpaTTSNode& node, const EventNames& events) {
-  StereoBlock block;
-  Playback p;
-  const long before = events.finishedCount();
-  while (events.finishedCount() == before && p.blocks < 3000) {
-    EXPECT_TRUE(node.produce(block.bus()));
-    for (size_t i = 0; i < block.left().size(); ++i) {
-      p.peak = std::max(p.peak, std::abs(block.left()[i]));
-      if (block.left()[i] != block.right()[i]) p.channelsIdentical = false;
-    }
-    ++p.blocks;
-  }
-  return p;
-}
+namespace {
 
 class TTSRealEngine : public ::testing::Test {
  protected:
@@ -59,6 +24,7 @@ class TTSRealEngine : public ::testing::Test {
       GTEST_SKIP() << "the demonstration voice is not in " << voiceDir() << " (run scripts/models/generate.sh)";
   }
   testing_support::LogCapture logs{LogLevel::Info};
+  StereoBlock block;
 };
 
 }  // namespace
@@ -67,16 +33,18 @@ TEST_F(TTSRealEngine, SpeaksTheCreationTextAt48kStereo) {
   auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{{"text", QVAny("Hello world.")}});
   AudioBusFormat format{48000, 2};
   ASSERT_TRUE(node->setBusFormat(format));
-  EventNames events(*node);
-  Playback first = playUntilFinished(*node, events);
-  EXPECT_TRUE(events.finished());
+  EventRecorder events(*node);
+  Playback first = playUntilFinished(*node, events, block);
+  EXPECT_TRUE(first.allProduced);
+  EXPECT_EQ(events.count("finished"), 1);
   EXPECT_GT(first.peak, 0.05f);
-  EXPECT_TRUE(first.channelsIdentical);
+  EXPECT_TRUE(first.finiteAndAlike);
   EXPECT_GT(first.blocks, 20);  // "Hello world." lasts well over 200 ms
   RecordProperty("blocks", first.blocks);
 
   ASSERT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", QVAny("Hello world.")}}).isOk());
-  Playback second = playUntilFinished(*node, events);
+  Playback second = playUntilFinished(*node, events, block);
+  EXPECT_TRUE(second.allProduced);
   EXPECT_EQ(events.names(), (std::vector<std::string>{"finished", "synthesisStarted", "finished"}));
   EXPECT_GT(second.peak, 0.05f);
   EXPECT_EQ(logs.linesStartingWith("[LATENCY][TTS_FIRST_SYNTHESIS]").size(), 2u);
@@ -84,8 +52,7 @@ TEST_F(TTSRealEngine, SpeaksTheCreationTextAt48kStereo) {
 
 TEST_F(TTSRealEngine, LoadModelActionLoadsTheOnnxVoice) {
   auto node = std::make_unique<SherpaTTSNode>(QVAnyMap());
-  Result<QVAny> r = node->callAction(
-      "loadModel", QVAnyMap{{"modelPath", QVAny(onnxModel())}, {"tokensPath", QVAny(tokens())}, {"dataPath", QVAny(dataDir())}});
+  Result<QVAny> r = node->callAction("loadModel", loadModelParams(onnxModel(), tokens(), dataDir()));
   ASSERT_TRUE(r.isOk());
   ASSERT_NE(r.value().asBool(), nullptr);
   EXPECT_TRUE(*r.value().asBool());
@@ -94,15 +61,17 @@ TEST_F(TTSRealEngine, LoadModelActionLoadsTheOnnxVoice) {
 
   AudioBusFormat format{48000, 2};
   ASSERT_TRUE(node->setBusFormat(format));
-  EventNames events(*node);
+  EventRecorder events(*node);
   node->synthesize("Loaded again.");
-  Playback p = playUntilFinished(*node, events);
-  EXPECT_TRUE(events.finished());
+  Playback p = playUntilFinished(*node, events, block);
+  EXPECT_TRUE(p.allProduced);
+  EXPECT_EQ(events.count("finished"), 1);
   EXPECT_GT(p.peak, 0.05f);
 }
 
 TEST_F(TTSRealEngine, ACorruptModelFailsCleanly) {
-  const fs::path corrupt = fs::temp_directory_path() / ("qs_corrupt_" + std::to_string(::getpid()) + ".onnx");
+  test_kit::TempDir dir("qs_corrupt");
+  const fs::path corrupt = dir / "corrupt.onnx";
   {
     std::mt19937 rng(7);
     std::ofstream out(corrupt, std::ios::binary);
@@ -116,12 +85,10 @@ TEST_F(TTSRealEngine, ACorruptModelFailsCleanly) {
   // The file never reaches the engine, and the loaded voice goes on speaking.
   EXPECT_FALSE(logs.contains("[SherpaTTSNode] Cleaning up resources..."));
   node->synthesize("Still here.");
-  StereoBlock block;
   float peak = 0.0f;
   for (int i = 0; i < 50; ++i) {
     EXPECT_TRUE(node->produce(block.bus()));
-    peak = std::max(peak, *std::max_element(block.left().begin(), block.left().end()));
+    peak = std::max(peak, *std::max_element(block.channel(0), block.channel(0) + block.frames()));
   }
   EXPECT_GT(peak, 0.0f);
-  fs::remove(corrupt);
 }

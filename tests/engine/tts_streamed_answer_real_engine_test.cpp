@@ -18,8 +18,6 @@
 
 #include "RealVoice.h"
 #include "RenderThread.h"
-#include "engine/EngineConfig.h"
-#include "engine/SherpaOnnxCApi.h"
 #include "support/LogCapture.h"
 #include "support/StreamedAnswer.h"
 #include "tts/StreamingReference.h"
@@ -33,29 +31,6 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr unsigned kBlock = 160;  // 10 ms at the voice's rate
-
-
-
-// The engine alone, speaking one text.
-class Engine {
- public:
-  Engine() { tts_ = SherpaOnnxCreateOfflineTts(&config_.record()); }
-  ~Engine() {
-    if (tts_ != nullptr) SherpaOnnxDestroyOfflineTts(tts_);
-  }
-  bool ok() const { return tts_ != nullptr; }
-  std::vector<float> speak(const std::string& text) const {
-    const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts_, text.c_str(), 0, 1.0f);
-    if (audio == nullptr) return {};
-    std::vector<float> samples(audio->samples, audio->samples + audio->n);
-    SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-    return samples;
-  }
-
- private:
-  const VoiceConfig config_{defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en")};
-  const SherpaOnnxOfflineTts* tts_ = nullptr;
-};
 
 bool silent(const std::vector<float>& audio, size_t from, size_t to) {
   for (size_t i = from; i < to && i < audio.size(); ++i)
@@ -102,7 +77,7 @@ class TTSStreamedAnswerRealEngine : public ::testing::TestWithParam<std::tuple<i
 // Each piece announced before its "finished", the "finished" in the order
 // of the announcements: here, announcements and ends in turn except that a
 // piece may be announced while the one before it still plays.
-std::string eventsInOrder(const std::vector<Event>& events) {
+std::string eventsInOrder(const std::vector<RecordedEvent>& events) {
   int announced = 0, finished = 0;
   for (const auto& e : events) {
     if (e.name == "synthesisStarted") ++announced;
@@ -125,7 +100,7 @@ TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   SherpaTTSNode node{QVAnyMap{{"prepareAhead", QVAny(prepareAhead)}}};
   AudioBusFormat voiceRate{16000, 1};
   ASSERT_TRUE(node.setBusFormat(voiceRate));
-  EventTrace trace(node);
+  EventRecorder trace(node);
   RenderThread audio(node, Format{16000, 1, kBlock, 16, true});
 
   // Token i goes in at i / tokensPerSecond seconds of rendered audio.
@@ -157,7 +132,7 @@ TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   ASSERT_GE(pieces.size(), 2u);
   EXPECT_TRUE(streaming_reference::spellsText(answer, pieces, "")) << "the pieces do not spell the answer";
 
-  Engine engine;
+  EngineVoice engine(defaultTTSModelPath("en"), defaultTTSTokensPath("en"), defaultTTSDataDirPath("en"));
   ASSERT_TRUE(engine.ok());
   std::vector<std::vector<float>> expected;
   for (const auto& piece : pieces) expected.push_back(engine.speak(piece));

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -15,9 +14,11 @@
 #include <vector>
 
 #include "RealVoice.h"
+#include "RenderThread.h"
 #include "support/LogCapture.h"
 
 using namespace real_voice;
+using namespace render_thread;
 
 namespace {
 
@@ -49,98 +50,11 @@ std::vector<std::string> tokensOf(const std::string& text, unsigned seed) {
   return tokens;
 }
 
-// Renders 10 ms blocks at eight times real time on its own thread and counts
-// the blocks that carry sound.
-class Driver {
- public:
-  explicit Driver(SherpaTTSNode& node) : node_(node), thread_([this] { run(); }) {}
-  ~Driver() {
-    stop_.store(true);
-    thread_.join();
-  }
-  long audibleBlocks() const { return audibleBlocks_.load(); }
-  bool allBlocksFilled() const { return allFilled_.load(); }
-
- private:
-  void run() {
-    StereoBlock block;
-    auto next = std::chrono::steady_clock::now();
-    while (!stop_.load()) {
-      if (!node_.produce(block.bus())) allFilled_.store(false);
-      if (*std::max_element(block.left().begin(), block.left().end()) > 0.01f) audibleBlocks_.fetch_add(1);
-      next += std::chrono::microseconds(1250);
-      std::this_thread::sleep_until(next);
-    }
-  }
-
-  SherpaTTSNode& node_;
-  std::atomic<bool> stop_{false};
-  std::atomic<long> audibleBlocks_{0};
-  std::atomic<bool> allFilled_{true};
-  std::thread thread_;
-};
-
 struct Event {
   std::string name;
   std::string text;
-  long audibleBlocks;  // the driver's count when the event arrived
+  long audibleBlocks;  // the render thread's count when the event arrived
 };
-
-class EventRecorder {
- public:
-  EventRecorder(SherpaTTSNode& node, const Driver*& driver) : node_(node) {
-    for (const char* name : {"finished", "synthesisStarted"}) {
-      ids_.push_back(node_.addListener(name, [this, &driver](const std::string& event, const QVAny& payload) {
-        std::string text;
-        if (event == "synthesisStarted")
-          text = QVAny::convert<std::string>(QVAny::convert<QVAnyMap>(payload).at("text"));
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back({event, text, driver != nullptr ? driver->audibleBlocks() : 0});
-      }));
-    }
-  }
-  ~EventRecorder() {
-    for (auto id : ids_) node_.removeListener(id);
-  }
-  std::vector<Event> events() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return events_;
-  }
-  // Every synthesis has reached its "finished".
-  bool idle() const {
-    int open = 0;
-    for (const auto& e : events()) open += e.name == "synthesisStarted" ? 1 : -1;
-    return open == 0;
-  }
-
- private:
-  SherpaTTSNode& node_;
-  std::vector<EventEmitter::ListenerId> ids_;
-  mutable std::mutex mutex_;
-  std::vector<Event> events_;
-};
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-// Idle means: every synthesis finished and the render thread saw no new
-// sound for a while (a deferred piece starts on that thread right after a
-// "finished").
-bool waitUntilQuiet(const EventRecorder& events, const Driver& driver) {
-  return waitFor(
-      [&] {
-        const long before = driver.audibleBlocks();
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return events.idle() && driver.audibleBlocks() == before;
-      },
-      std::chrono::seconds(60));
-}
 
 }  // namespace
 
@@ -154,28 +68,50 @@ TEST(TTSStreamingRealEngine, AParagraphStreamedInSmallTokensIsSpokenOnceInOrder)
   const std::string text = paragraph();
   ASSERT_GE(text.size(), 380u);
   ASSERT_LE(text.size(), 420u);
-  const Driver* driverForEvents = nullptr;
-  EventRecorder recorder(*node, driverForEvents);
+  std::atomic<const RenderThread*> audio{nullptr};
+  std::mutex mutex;
+  std::vector<Event> recorded;
+  EventRecorder recorder(*node, {"finished", "synthesisStarted"}, [&](const RecordedEvent& e) {
+    const RenderThread* thread = audio.load();
+    std::lock_guard<std::mutex> lock(mutex);
+    recorded.push_back({e.name, e.text, thread != nullptr ? thread->audibleBlocks() : 0});
+  });
+  // Idle means: every synthesis finished and the render thread saw no new
+  // sound for a while (a deferred piece starts on that thread right after a
+  // "finished").
+  const auto waitUntilQuiet = [&](const RenderThread& thread) {
+    return EventRecorder::waitFor(
+        [&] {
+          const long before = thread.audibleBlocks();
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          return recorder.count("synthesisStarted") == recorder.count("finished") &&
+                 thread.audibleBlocks() == before;
+        },
+        std::chrono::seconds(60));
+  };
   {
-    Driver driver(*node);
-    driverForEvents = &driver;
+    RenderThread thread(*node, Format{48000, 2, 480, 8});
+    audio.store(&thread);
     for (const auto& token : tokensOf(text, 2026)) {
       ASSERT_TRUE(node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny(token)}, {"isFinal", QVAny(false)}})
                       .isOk());
-      // About as fast as the voice speaks at the driver's pace, so pieces
-      // are cut both by appends and by the ends of playback.
+      // About as fast as the voice speaks at the render thread's pace, so
+      // pieces are cut both by appends and by the ends of playback.
       std::this_thread::sleep_for(std::chrono::milliseconds(40));
     }
     // Like a generator's end of stream: once the voice has caught up, the
     // last words go out with the final token.
-    ASSERT_TRUE(waitUntilQuiet(recorder, driver));
+    ASSERT_TRUE(waitUntilQuiet(thread));
     ASSERT_TRUE(node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny("")}, {"isFinal", QVAny(true)}}).isOk());
-    ASSERT_TRUE(waitUntilQuiet(recorder, driver));
-    EXPECT_TRUE(driver.allBlocksFilled());
-    driverForEvents = nullptr;
+    ASSERT_TRUE(waitUntilQuiet(thread));
+    EXPECT_TRUE(thread.allBlocksOk());
+    audio.store(nullptr);
   }
 
-  const std::vector<Event> events = recorder.events();
+  const std::vector<Event> events = [&] {
+    std::lock_guard<std::mutex> lock(mutex);
+    return recorded;
+  }();
   ASSERT_GE(events.size(), 4u);
   std::string spoken;
   for (size_t i = 0; i < events.size(); i += 2) {

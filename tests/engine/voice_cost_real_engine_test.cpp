@@ -13,12 +13,7 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "RealVoice.h"
-#include "engine/EngineConfig.h"
-#include "engine/SherpaOnnxCApi.h"
 #include "models/ModelMetadata.h"
 #include "models/ModelPaths.h"
 #include "support/LogCapture.h"
@@ -48,32 +43,9 @@ std::string fileBytes(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-struct TtsDeleter {
-  void operator()(const SherpaOnnxOfflineTts* tts) const { SherpaOnnxDestroyOfflineTts(tts); }
-};
-using TtsPtr = std::unique_ptr<const SherpaOnnxOfflineTts, TtsDeleter>;
-
-// The engine configured as the node configures it.
-TtsPtr createEngineVoice(const std::string& model, const fs::path& dir) {
-  const VoiceConfig config(model, (dir / "tokens.txt").string(), (dir / "espeak-ng-data").string());
-  try {
-    return TtsPtr(SherpaOnnxCreateOfflineTts(&config.record()));
-  } catch (...) {
-    return nullptr;
-  }
-}
-
-std::vector<float> generate(const SherpaOnnxOfflineTts* tts, const char* text) {
-  std::vector<float> samples;
-  try {
-    const SherpaOnnxGeneratedAudio* audio = SherpaOnnxOfflineTtsGenerate(tts, text, 0, 1.0f);
-    if (audio == nullptr) return samples;
-    samples.assign(audio->samples, audio->samples + audio->n);
-    SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
-  } catch (...) {
-    samples.clear();
-  }
-  return samples;
+// The engine with `model` and the tokens and data beside it.
+std::unique_ptr<real_voice::EngineVoice> engineVoice(const std::string& model, const fs::path& dir) {
+  return std::make_unique<real_voice::EngineVoice>(model, (dir / "tokens.txt").string(), (dir / "espeak-ng-data").string());
 }
 
 float peakOf(const std::vector<float>& samples) {
@@ -88,18 +60,11 @@ float peakOf(const std::vector<float>& samples) {
 std::vector<float> speakThroughNode(SherpaTTSNode& node, const std::string& text) {
   AudioBusFormat format{16000, 1};
   EXPECT_TRUE(node.setBusFormat(format));
-  std::vector<float> channel(160);
-  float* channels[1] = {channel.data()};
-  AudioBuffer<float> buffer(1, 160, true, 16000, channels);
-  AudioBus bus;
-  bus.setBuffer(&buffer);
-  real_voice::EventNames events(node);
+  test_kit::TestBlock block(1, 160);
+  test_kit::EventRecorder events(node);
   node.synthesize(text);
   std::vector<float> out;
-  for (int block = 0; block < 3000 && !events.finished(); ++block) {
-    EXPECT_TRUE(node.produce(bus));
-    out.insert(out.end(), channel.begin(), channel.end());
-  }
+  EXPECT_TRUE(real_voice::playUntilFinished(node, events, block, &out).allProduced);
   EXPECT_EQ(events.names(), (std::vector<std::string>{"synthesisStarted", "finished"}));
   return out;
 }
@@ -133,18 +98,18 @@ TEST_F(RealCostVoice, CarriesTheLightVoicesMetadataAndTokensInBothFormats) {
 }
 
 TEST_F(RealCostVoice, EngineGivesTheLightVoicesSamplesFromTheOrtAndTheOnnxFile) {
-  TtsPtr light = createEngineVoice(ortFile(lightDir(), kLightStem), lightDir());
-  ASSERT_NE(light, nullptr);
-  const std::vector<float> expected = generate(light.get(), kText);
+  const auto light = engineVoice(ortFile(lightDir(), kLightStem), lightDir());
+  ASSERT_TRUE(light->ok());
+  const std::vector<float> expected = light->speak(kText);
   ASSERT_GT(expected.size(), 16000u);  // two sentences: well over a second
   ASSERT_GT(peakOf(expected), 0.05f);
 
   for (const std::string& model : {ortFile(heavyDir(), kHeavyStem), onnxFile(heavyDir(), kHeavyStem)}) {
     SCOPED_TRACE(model);
-    TtsPtr heavy = createEngineVoice(model, heavyDir());
-    ASSERT_NE(heavy, nullptr);
-    EXPECT_EQ(SherpaOnnxOfflineTtsSampleRate(heavy.get()), 16000);
-    const std::vector<float> samples = generate(heavy.get(), kText);
+    const auto heavy = engineVoice(model, heavyDir());
+    ASSERT_TRUE(heavy->ok());
+    EXPECT_EQ(heavy->sampleRate(), 16000);
+    const std::vector<float> samples = heavy->speak(kText);
     ASSERT_EQ(samples.size(), expected.size());
     EXPECT_TRUE(samples == expected) << "the real-cost voice changed the audio";
   }

@@ -212,7 +212,7 @@ const SherpaOnnxOnlineRecognizer* SherpaOnnxCreateOnlineRecognizer(const SherpaO
     s.recognizerPaths = {text(config->model_config.zipformer2_ctc.model), text(config->model_config.tokens),
                          text(config->ctc_fst_decoder_config.graph)};
   }
-  if (s.knobs.createRecognizerThrows) throw std::runtime_error("fake engine: corrupt recogniser");
+  if (s.knobs.createRecognizerThrows) throw std::runtime_error("fake engine: corrupt recognizer");
   if (s.knobs.createRecognizerFails) return nullptr;
   return reinterpret_cast<const SherpaOnnxOnlineRecognizer*>(new FakeRecognizer());
 }

@@ -2,7 +2,7 @@
 //
 // The double implements the engine's C functions deterministically: a voice
 // returns `samplesPerText` samples (or, when `samplesPerChar` > 0, that many
-// per byte of text) with sample i valued `sampleValue(i)`, a recogniser
+// per byte of text) with sample i valued `sampleValue(i)`, a recognizer
 // returns `recognizedText`. Tests set the knobs, reset() restores them, and
 // the counters show how the code under test used the engine.
 #pragma once
@@ -84,7 +84,7 @@ void holdGeneration(bool held);
 SherpaOnnxOfflineTtsConfig lastTtsConfig();
 std::string lastTtsModelPath();
 SherpaOnnxOnlineRecognizerConfig lastRecognizerConfig();
-// The model, tokens and graph strings of the last recogniser config, copied
+// The model, tokens and graph strings of the last recognizer config, copied
 // at the create call (the record's pointers may not outlive that call).
 struct RecognizerPaths {
   std::string model;

@@ -366,14 +366,15 @@ TEST_F(ExtensionManagerTest, DefaultExtensionSucceedsAndHasNoFactory) {
 
 // ---- nodes ------------------------------------------------------------------
 
-class RecordingSource : public SingleBusAudioSourceNode {
+// A single-bus node that records the formats and buffers it is handed.
+template <typename Base>
+class Recording : public Base {
  public:
-  using SingleBusAudioSourceNode::produce;
   bool setBusFormat(AudioBusFormat& format) override {
     formats.push_back(format.sampleRate);
     return format.sampleRate > 0;
   }
-  bool produce(AudioBus& bus) override {
+  bool handle(AudioBus& bus) {
     buffers.push_back(bus.getBuffer());
     return answer;
   }
@@ -382,20 +383,16 @@ class RecordingSource : public SingleBusAudioSourceNode {
   bool answer = true;
 };
 
-class RecordingSink : public SingleBusAudioSinkNode {
+class RecordingSource : public Recording<SingleBusAudioSourceNode> {
+ public:
+  using SingleBusAudioSourceNode::produce;
+  bool produce(AudioBus& bus) override { return handle(bus); }
+};
+
+class RecordingSink : public Recording<SingleBusAudioSinkNode> {
  public:
   using SingleBusAudioSinkNode::consume;
-  bool setBusFormat(AudioBusFormat& format) override {
-    formats.push_back(format.sampleRate);
-    return format.sampleRate > 0;
-  }
-  bool consume(AudioBus& bus) override {
-    buffers.push_back(bus.getBuffer());
-    return answer;
-  }
-  std::vector<int> formats;
-  std::vector<AudioBuffer<float>*> buffers;
-  bool answer = true;
+  bool consume(AudioBus& bus) override { return handle(bus); }
 };
 
 template <typename NodeT, typename Call>

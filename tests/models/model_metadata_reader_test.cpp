@@ -55,7 +55,7 @@ TEST(ModelMetadataReaders, ReadTheGeneratedVoiceAlikeFromItsOnnxAndOrtFiles) {
 
 TEST(ModelMetadataReaders, ReadTheGeneratedRecognizersNineKeys) {
   const std::string path = defaultSTTModelPath();
-  if (!fs::exists(path)) GTEST_SKIP() << "generated recogniser missing";
+  if (!fs::exists(path)) GTEST_SKIP() << "generated recognizer missing";
   const auto metadata = readModelMetadata(path);
   ASSERT_TRUE(metadata.has_value());
   for (const auto& [key, value] : model_files::recognizerMetadata()) EXPECT_EQ(metadataValue(*metadata, key), value) << key;

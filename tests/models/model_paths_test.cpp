@@ -1,5 +1,5 @@
 // Where model files are looked for: the executable's directory cut from its
-// path, the voice folders of the two language codes, the recogniser's
+// path, the voice folders of the two language codes, the recognizer's
 // primary place and its working-directory fallback. Tests that need the
 // program elsewhere (no "files" folder beside it, or an odd file name) run
 // in a copy of it.
@@ -61,7 +61,7 @@ TEST(ModelPaths, TheExecutableDirectoryEndsBeforeTheLastSlashOrBackslash) {
   }
 }
 
-// The whole chain, from the program's real path to the voice and recogniser
+// The whole chain, from the program's real path to the voice and recognizer
 // paths, for a program whose file name holds backslashes.
 TEST(ModelPaths, DefaultPathsHangBelowTheDirectoryCutFromTheProgramsOwnPath) {
   stt_test::TempDir dir;
@@ -94,10 +94,7 @@ TEST(ModelPaths, OnlyEnAndDeNameAVoiceAndEachHasItsOwnFolders) {
 
 TEST(ModelPaths, TheRecognizerFallbackFollowsTheWorkingDirectoryCallByCall) {
   stt_test::TempDir dir;
-  if (stt_test::modelFilesBesideExecutable()) {
-    EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
-    return;
-  }
+  if (stt_test::ranInCopyWithoutModelFiles(dir.path())) return;
   fs::create_directories(dir.path() / "first");
   fs::create_directories(dir.path() / "second");
   const auto fallbacks = [](const fs::path& cwd) {
@@ -124,10 +121,7 @@ TEST(ModelPaths, TheRecognizerFallbackFollowsTheWorkingDirectoryCallByCall) {
 // throws: the fallback is relative, and a warning names the error.
 TEST(ModelPaths, AnUnreadableWorkingDirectoryGivesRelativeFallbacksAndAWarning) {
   stt_test::TempDir dir;
-  if (stt_test::modelFilesBesideExecutable()) {
-    EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
-    return;
-  }
+  if (stt_test::ranInCopyWithoutModelFiles(dir.path())) return;
   const fs::path gone = dir.path() / "gone";
   fs::create_directories(gone);
   stt_test::WorkingDirectory cwd(gone);

@@ -1,4 +1,4 @@
-// The recogniser checks: decoding graph structure, token table and model metadata.
+// The recognizer checks: decoding graph structure, token table and model metadata.
 #include <gtest/gtest.h>
 
 #include <cstdint>

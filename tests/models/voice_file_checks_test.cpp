@@ -95,9 +95,7 @@ TEST(VoiceTokenRules, AcceptTablesTheEngineReads) {
   }
   const fs::path real = voiceDir() / "tokens.txt";
   if (fs::exists(real)) {
-    std::ifstream in(real, std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(voiceTokensProblem(text), "");
+    EXPECT_EQ(voiceTokensProblem(stt_test::readText(real)), "");
   }
 }
 
@@ -229,10 +227,7 @@ TEST(EspeakData, PhontabLayoutIsWalkedWithinTheFile) {
   EXPECT_EQ(phontabProblem(unterminated), "phontab table 0 has an unterminated name");
 
   if (!fs::exists(kDebianData)) return;
-  const std::string debian = [] {
-    std::ifstream in(kDebianData / "phontab", std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }();
+  const std::string debian = stt_test::readText(kDebianData / "phontab");
   EXPECT_EQ(phontabProblem(debian), "");
   // Debian's data with its phontab cut short: espeak-ng crashes on it.
   stt_test::TempDir dir;

@@ -63,7 +63,7 @@ Entries voiceConstruction(const std::string& model) {
           {I, T + "Calling SherpaOnnxCreateOfflineTts..."}};
 }
 
-// A reload of the recogniser up to the engine call; `warnings` follow the first line.
+// A reload of the recognizer up to the engine call; `warnings` follow the first line.
 Entries recognizerReload(const std::string& model, const Entries& warnings = {}) {
   return Entries{{I, S + "loadSherpaModel called with path: " + model}} + warnings +
          Entries{{I, S + "Model already loaded, cleaning up before reloading"},

@@ -4,23 +4,18 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <thread>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "EventTrail.h"
+#include "support/TestBlock.h"
 #include "tts/TTSInternals.h"
 
 namespace soak {
 
-using quorvel::AudioBuffer;
-using quorvel::AudioBus;
 using quorvel::AudioBusFormat;
 using quorvel::QVAny;
 using quorvel::QVAnyMap;
@@ -36,59 +31,6 @@ long residentBytes() {
 }
 
 namespace {
-
-// One output block of 10 ms in a given format.
-class OutputBlock {
- public:
-  explicit OutputBlock(AudioBusFormat format)
-      : frames_(static_cast<unsigned>(format.sampleRate / 100)),
-        storage_(format.numberOfChannels, std::vector<float>(frames_)) {
-    float* pointers[AudioBuffer<float>::kMaxChannels] = {};
-    for (unsigned c = 0; c < format.numberOfChannels; ++c) pointers[c] = storage_[c].data();
-    buffer_ = AudioBuffer<float>(format.numberOfChannels, frames_, false, format.sampleRate, pointers);
-    bus_.setBuffer(&buffer_);
-  }
-  AudioBus& bus() { return bus_; }
-  // Every sample finite and every channel a copy of the first.
-  bool sound() const {
-    for (const auto& channel : storage_) {
-      for (unsigned i = 0; i < frames_; ++i) {
-        if (!std::isfinite(channel[i]) || channel[i] != storage_[0][i]) return false;
-      }
-    }
-    return true;
-  }
-
- private:
-  unsigned frames_;
-  std::vector<std::vector<float>> storage_;
-  AudioBuffer<float> buffer_;
-  AudioBus bus_;
-};
-
-// A mono 16000 Hz input block of 10 ms for the recogniser.
-class InputBlock {
- public:
-  InputBlock() : samples_(160) {
-    float* channel = samples_.data();
-    buffer_ = AudioBuffer<float>(1, 160, false, 16000, &channel);
-    bus_.setBuffer(&buffer_);
-  }
-  // The next 10 ms of `audio`, looping.
-  AudioBus& next(const std::vector<float>& audio) {
-    for (float& s : samples_) {
-      s = audio.empty() ? 0.0f : audio[position_];
-      position_ = audio.empty() ? 0 : (position_ + 1) % audio.size();
-    }
-    return bus_;
-  }
-
- private:
-  std::vector<float> samples_;
-  std::size_t position_ = 0;
-  AudioBuffer<float> buffer_;
-  AudioBus bus_;
-};
 
 const std::vector<std::string> kWords = {
     "hello", "world", "the",   "quick", "voice",  "reads", "every", "word",  "of",   "this",
@@ -195,8 +137,9 @@ class Soak {
   void drive() {
     static const AudioBusFormat kFormats[] = {{16000, 1}, {44100, 2}, {48000, 2}};
     std::mt19937 rng(options_.seed * 7919u);
-    std::unique_ptr<OutputBlock> block;
-    InputBlock input;
+    std::unique_ptr<test_kit::TestBlock> block;
+    test_kit::TestBlock input(1, 160);  // the recognizer's 10 ms at 16000 Hz
+    std::size_t inputPosition = 0;
     long blocksLeftInFormat = 0;
     long quietBlocks = 0;
     long drainBlocks = 0;
@@ -205,15 +148,22 @@ class Soak {
       if (blocksLeftInFormat-- <= 0) {
         AudioBusFormat format = kFormats[std::uniform_int_distribution<int>(0, 2)(rng)];
         node_.setBusFormat(format);
-        block = std::make_unique<OutputBlock>(format);
+        block = std::make_unique<test_kit::TestBlock>(format.numberOfChannels, format.sampleRate / 100,
+                                                     format.sampleRate);
         blocksLeftInFormat = std::uniform_int_distribution<long>(100, 300)(rng);
         ++report_.formatChanges;
       }
       node_.produce(block->bus());
       lastPlaying_.store(in_.currentItem.load());
       ++report_.blocks;
-      if (!block->sound()) ++report_.badBlocks;
-      if (recognizer_ != nullptr) recognizer_->consume(input.next(options_.recognizerAudio));
+      if (!block->finiteAndAlike()) ++report_.badBlocks;
+      if (recognizer_ != nullptr) {
+        // The next 10 ms of the recognizer's audio, looping.
+        const std::vector<float>& audio = options_.recognizerAudio;
+        for (unsigned i = 0; i < 160; ++i, inputPosition = audio.empty() ? 0 : (inputPosition + 1) % audio.size())
+          input.channel(0)[i] = audio.empty() ? 0.0f : audio[inputPosition];
+        recognizer_->consume(input.bus());
+      }
 
       if (draining_.load()) {
         // Only this thread frees segments now, so the published one can be read.
@@ -299,7 +249,7 @@ class Soak {
     if (!result.isOk() || !QVAny::convert<bool>(result.value())) ++report_.failedReloads;
   }
 
-  // Sleeps, decoding the recogniser's input every 300 ms meanwhile.
+  // Sleeps, decoding the recognizer's input every 300 ms meanwhile.
   void pause(std::size_t milliseconds) {
     const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
     while (Clock::now() < until) {

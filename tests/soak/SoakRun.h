@@ -48,7 +48,7 @@ struct Report {
   long replaced = 0;  // segments cut off by a newer one or dropped by a reload
   long untied = 0;    // announced during a reload, segment unknown
   long decodes = 0;
-  std::string recognizedText;  // the recogniser's last non-empty text
+  std::string recognizedText;  // the recognizer's last non-empty text
   // Broken promises: blocks with non-finite samples or differing channels,
   // and faults in the event sequence.
   long badBlocks = 0;

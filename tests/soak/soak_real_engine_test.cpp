@@ -1,6 +1,6 @@
 // Half a minute (or QS_SOAK_SECONDS) of random use of one text-to-speech
 // node on the real engine with the demonstration voice, with the generated
-// recogniser decoding the known test audio alongside.
+// recognizer decoding the known test audio alongside.
 #include <gtest/gtest.h>
 
 #include <filesystem>

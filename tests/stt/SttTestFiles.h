@@ -10,8 +10,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <cstdlib>
+#include <iostream>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,6 +20,7 @@
 
 #include "models/ModelPaths.h"
 #include "support/ModelFileBuilder.h"
+#include "support/TempDir.h"
 
 namespace stt_test {
 
@@ -27,21 +28,7 @@ namespace fs = std::filesystem;
 
 inline const char* const kModelFile = "ctc-epoch-30-avg-3-chunk-16-left-128.int8.with_runtime_opt.ort";
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "stt_test_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using TempDir = test_kit::TempDir;
 
 // Makes `dir` the working directory for the object's lifetime.
 class WorkingDirectory {
@@ -111,7 +98,7 @@ inline std::vector<uint8_t> tinyVectorGraph() {
 
 inline const char* const kTinyTokens = "<blk> 0\n\xE2\x96\x81HI 1\n";
 
-// An ORT file with the recogniser's metadata and nothing else.
+// An ORT file with the recognizer's metadata and nothing else.
 inline void writeTinyModel(const fs::path& path) {
   writeBytes(path, model_files::ortModel(model_files::recognizerMetadata()));
 }
@@ -138,24 +125,43 @@ inline bool modelFilesBesideExecutable() {
          fs::exists(quorvel::extensions::sherpa::defaultSTTGraphPath());
 }
 
-// Runs the current test in a copy of this program, named `name`, inside
-// `dir`, where no "files" folder lies beside it. True when the copy ran
-// exactly that one test and it passed; the copy's output is passed on.
-inline bool runCurrentTestFromCopy(const fs::path& dir, const std::string& name = "stt_test_copy") {
-  const fs::path exe = fs::read_symlink("/proc/self/exe");
+// Runs the current test in a copy of this program (a hard link where it
+// can be), named `name`, inside `dir`, where no "files" folder lies beside
+// it; `environment` ("NAME='value' ...") is set for it. True when the copy
+// ran exactly that one test and it passed; else its output is passed on.
+inline bool runCurrentTestFromCopy(const fs::path& dir, const std::string& name = "stt_test_copy",
+                                   const std::string& environment = "") {
   const fs::path copy = dir / name;
-  fs::copy_file(exe, copy, fs::copy_options::overwrite_existing);
+  std::error_code linkError;
+  fs::create_hard_link(fs::read_symlink("/proc/self/exe"), copy, linkError);
+  if (linkError) fs::copy_file(fs::read_symlink("/proc/self/exe"), copy, fs::copy_options::overwrite_existing);
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
-  const std::string command = "cd '" + dir.string() + "' && '" + copy.string() + "' --gtest_filter='" + filter + "' 2>&1";
+  const std::string command =
+      "cd '" + dir.string() + "' && " + environment + "'" + copy.string() + "' --gtest_filter='" + filter + "' 2>&1";
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return false;
   std::string output;
   char chunk[4096];
   while (std::fgets(chunk, sizeof(chunk), pipe) != nullptr) output += chunk;
   const int status = ::pclose(pipe);
-  std::cout << output;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos;
+  const bool passed =
+      WIFEXITED(status) && WEXITSTATUS(status) == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos;
+  if (!passed) {
+    std::cout << output << "copy ended with "
+              << (WIFSIGNALED(status) ? "signal " + std::to_string(WTERMSIG(status))
+                                      : "exit " + std::to_string(WEXITSTATUS(status)))
+              << "\n";
+  }
+  return passed;
+}
+
+// Where model files lie beside this program, runs the current test in a
+// copy inside `dir` instead, its result being this test's, and says so.
+inline bool ranInCopyWithoutModelFiles(const fs::path& dir) {
+  if (!modelFilesBesideExecutable()) return false;
+  EXPECT_TRUE(runCurrentTestFromCopy(dir));
+  return true;
 }
 
 }  // namespace stt_test

@@ -2,7 +2,7 @@
 // values it does not have, unusable formats, blocks of no frames and of more
 // than the ring buffer holds. After each, a good block still reaches the
 // engine and its text comes back. Non-finite samples: SttAudioIntake and
-// SttRealEngine.NonFiniteSamplesDoNotFreezeTheResult; broken recogniser
+// SttRealEngine.NonFiniteSamplesDoNotFreezeTheResult; broken recognizer
 // files on the real engine: tests/engine/bad_input_real_test.cpp.
 #include <gtest/gtest.h>
 
@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
 #include <quorvel/QVAny.h>
 
 #include "SttTestFiles.h"
@@ -22,6 +20,7 @@
 #include "stt/SherpaSTTNode.h"
 #include "stt/STTInternals.h"
 #include "support/LogCapture.h"
+#include "support/TestBlock.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -31,15 +30,9 @@ namespace {
 
 constexpr unsigned kNodeCapacity = 480000;
 
-struct MonoBlock {
-  explicit MonoBlock(unsigned frames, float value = 0.5f) : samples(frames, value) {
-    float* p = samples.data();
-    buffer = AudioBuffer<float>(1, frames, false, 16000, &p);
-    bus.setBuffer(&buffer);
-  }
-  std::vector<float> samples;
-  AudioBuffer<float> buffer;
-  AudioBus bus;
+// 16 kHz mono samples of `value`.
+struct MonoBlock : test_kit::TestBlock {
+  explicit MonoBlock(unsigned frames, float value = 0.5f) : TestBlock(1, frames, 16000, value) {}
 };
 
 class BadInputSTT : public ::testing::Test {
@@ -60,7 +53,7 @@ class BadInputSTT : public ::testing::Test {
   bool decodesAfterwards() {
     const int64_t before = fake_engine::calls().samplesAccepted.load();
     MonoBlock good(1600);
-    return node->consume(good.bus) && node->processAudio() == "hello world" &&
+    return node->consume(good.bus()) && node->processAudio() == "hello world" &&
            fake_engine::calls().samplesAccepted.load() - before == 1600;
   }
 
@@ -117,8 +110,8 @@ TEST_F(BadInputSTT, UnusableChannelCountsAndRatesAreRefused) {
 TEST_F(BadInputSTT, ABlockOfNoFramesIsTakenAndDecodesNothing) {
   LogCapture log;
   for (int i = 0; i < 3; ++i) {
-    MonoBlock empty(0);
-    EXPECT_TRUE(node->consume(empty.bus));
+    MonoBlock block(1);
+    EXPECT_TRUE(node->consume(block.wrap(0)));
   }
   EXPECT_EQ(node->processAudio(), "");
   EXPECT_EQ(fake_engine::calls().acceptWaveform.load(), 0);
@@ -131,15 +124,15 @@ TEST_F(BadInputSTT, ABlockOfNoFramesIsTakenAndDecodesNothing) {
 TEST_F(BadInputSTT, ABlockLargerThanTheWholeRingIsDroppedAndTheNextGoodOneIsTaken) {
   LogCapture log;
   MonoBlock tooLarge(kNodeCapacity + 1);
-  EXPECT_FALSE(node->consume(tooLarge.bus));
+  EXPECT_FALSE(node->consume(tooLarge.bus()));
   EXPECT_EQ(log.count("[SherpaSTTNode] Input buffer is full, dropping audio data."), 1u);
   MonoBlock huge(16u << 20);
-  EXPECT_FALSE(node->consume(huge.bus));
+  EXPECT_FALSE(node->consume(huge.bus()));
   EXPECT_EQ(node->processAudio(), "");
   EXPECT_EQ(fake_engine::calls().acceptWaveform.load(), 0);
   EXPECT_TRUE(decodesAfterwards());
   MonoBlock exactlyFull(kNodeCapacity);
-  EXPECT_TRUE(node->consume(exactlyFull.bus));
+  EXPECT_TRUE(node->consume(exactlyFull.bus()));
   EXPECT_EQ(node->processAudio(), "hello world");
   EXPECT_EQ(fake_engine::calls().samplesAccepted.load(), 1600 + kNodeCapacity);
 }
@@ -147,9 +140,9 @@ TEST_F(BadInputSTT, ABlockLargerThanTheWholeRingIsDroppedAndTheNextGoodOneIsTake
 TEST_F(BadInputSTT, SamplesLargeEnoughToOverflowTheFeaturesReachTheEngineClamped) {
   MonoBlock block(4, 0.0f);
   const float wild[] = {1e20f, -std::numeric_limits<float>::max(), 1e9f, -32768.0f};
-  std::copy(std::begin(wild), std::end(wild), block.samples.begin());
+  std::copy(std::begin(wild), std::end(wild), block.channel(0));
   LogCapture log;
-  ASSERT_TRUE(node->consume(block.bus));
+  ASSERT_TRUE(node->consume(block.bus()));
   EXPECT_EQ(node->processAudio(), "hello world");
   EXPECT_EQ(fake_engine::acceptedSamples(), (std::vector<float>{1e9f, -1e9f, 1e9f, -32768.0f}));
   EXPECT_TRUE(log.contains("[SherpaSTTNode] Clamped 2 samples beyond +/-1e9"));

@@ -2,6 +2,7 @@
 // (processAudio) of the recognition node, against the engine double.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -16,6 +17,7 @@
 #include "stt/SherpaSTTNode.h"
 #include "stt/STTInternals.h"
 #include "support/LogCapture.h"
+#include "support/TestBlock.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -25,28 +27,11 @@ namespace {
 
 const std::string kFullWarning = "[SherpaSTTNode] Input buffer is full, dropping audio data.";
 
-// One block of audio owned by the test, with a bus over it.
-struct Block {
-  explicit Block(std::vector<std::vector<float>> channelData) : data(std::move(channelData)) {
-    for (auto& c : data) pointers.push_back(c.data());
-    buffer = AudioBuffer<float>(static_cast<unsigned>(data.size()),
-                                data.empty() ? 0u : static_cast<unsigned>(data[0].size()), false, 48000,
-                                pointers.data());
-    bus.setBuffer(&buffer);
-  }
-  std::vector<std::vector<float>> data;
-  std::vector<float*> pointers;
-  AudioBuffer<float> buffer;
-  AudioBus bus;
-};
-
 std::vector<float> ramp(unsigned n, float first) {
   std::vector<float> v(n);
   for (unsigned i = 0; i < n; ++i) v[i] = first + static_cast<float>(i);
   return v;
 }
-
-Block mono(unsigned n, float first = 1.0f) { return Block({ramp(n, first)}); }
 
 class SttAudioIntake : public ::testing::Test {
  protected:
@@ -64,61 +49,68 @@ class SttAudioIntake : public ::testing::Test {
     fake_engine::reset();
   }
 
+  // A 48 kHz block whose channel 0 counts up from `first`, kept until the
+  // end of the test.
+  AudioBus& mono(unsigned frames, float first = 1.0f, unsigned channels = 1) {
+    blocks.push_back(std::make_unique<test_kit::TestBlock>(channels, frames, 48000));
+    blocks.back()->fillCounter(first);
+    return blocks.back()->bus();
+  }
+  AudioBus& block(const std::vector<float>& samples) {
+    AudioBus& bus = mono(static_cast<unsigned>(samples.size()));
+    std::copy(samples.begin(), samples.end(), blocks.back()->channel(0));
+    return bus;
+  }
   unsigned buffered() const { return internals->inputBuffer->getAvailableFramesToConsume(); }
 
   stt_test::TempDir dir;
   stt_test::RecognizerFiles files;
   std::unique_ptr<SherpaSTTNode::Internals> internals;
+  std::vector<std::unique_ptr<test_kit::TestBlock>> blocks;
 };
 
 }  // namespace
 
 TEST_F(SttAudioIntake, ABlockLargerThanTheFreeSpaceIsDroppedWholeAndOneOfExactlyTheFreeSpaceIsTaken) {
-  Block first = mono(600);
-  ASSERT_TRUE(internals->consume(first.bus));
-  Block tooLarge = mono(kCapacity - 600 + 1);
-  EXPECT_FALSE(internals->consume(tooLarge.bus));
+  ASSERT_TRUE(internals->consume(mono(600)));
+  EXPECT_FALSE(internals->consume(mono(kCapacity - 600 + 1)));
   EXPECT_EQ(buffered(), 600u);
-  Block exact = mono(kCapacity - 600, 601.0f);
-  EXPECT_TRUE(internals->consume(exact.bus));
+  EXPECT_TRUE(internals->consume(mono(kCapacity - 600, 601.0f)));
   EXPECT_EQ(buffered(), kCapacity);
   internals->processAudio();
   EXPECT_EQ(fake_engine::acceptedSamples(), ramp(kCapacity, 1.0f));
 }
 
 TEST_F(SttAudioIntake, TheFullBufferWarningIsLoggedOncePerRunOfDrops) {
-  Block fill = mono(kCapacity);
-  ASSERT_TRUE(internals->consume(fill.bus));
-  Block one = mono(1);
+  ASSERT_TRUE(internals->consume(mono(kCapacity)));
+  AudioBus& one = mono(1);
   LogCapture log;
-  for (int i = 0; i < 3; ++i) EXPECT_FALSE(internals->consume(one.bus));
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(internals->consume(one));
   EXPECT_EQ(log.count(kFullWarning), 1u);
   EXPECT_EQ(log.entries().at(0).first, LogLevel::Warning);
   internals->processAudio();
-  Block fillAgain = mono(kCapacity);
-  EXPECT_TRUE(internals->consume(fillAgain.bus));
-  EXPECT_FALSE(internals->consume(one.bus));
-  EXPECT_FALSE(internals->consume(one.bus));
+  EXPECT_TRUE(internals->consume(mono(kCapacity)));
+  EXPECT_FALSE(internals->consume(one));
+  EXPECT_FALSE(internals->consume(one));
   EXPECT_EQ(log.count(kFullWarning), 2u);
 }
 
 TEST_F(SttAudioIntake, DisabledIntakeRefusesSilentlyAndKeepsTheDropState) {
-  Block fill = mono(kCapacity);
-  ASSERT_TRUE(internals->consume(fill.bus));
-  Block one = mono(1);
-  EXPECT_FALSE(internals->consume(one.bus));  // warned, run of drops begins
+  ASSERT_TRUE(internals->consume(mono(kCapacity)));
+  AudioBus& one = mono(1);
+  EXPECT_FALSE(internals->consume(one));  // warned, run of drops begins
   LogCapture log;
   internals->enabled.store(false);
-  EXPECT_FALSE(internals->consume(one.bus));
+  EXPECT_FALSE(internals->consume(one));
   internals->enabled.store(true);
-  EXPECT_FALSE(internals->consume(one.bus));  // same run: still silent
+  EXPECT_FALSE(internals->consume(one));  // same run: still silent
   EXPECT_TRUE(log.lines().empty());
   internals->processAudio();
   internals->enabled.store(false);
-  EXPECT_FALSE(internals->consume(one.bus));
+  EXPECT_FALSE(internals->consume(one));
   EXPECT_EQ(buffered(), 0u);
   internals->enabled.store(true);
-  EXPECT_TRUE(internals->consume(one.bus));
+  EXPECT_TRUE(internals->consume(one));
   EXPECT_EQ(buffered(), 1u);
 }
 
@@ -127,17 +119,16 @@ TEST_F(SttAudioIntake, NodeForwardsTheIntakeSwitchAndRefusesABusWithoutBuffer) {
   EXPECT_TRUE(node.isEnabled());
   node.setEnabled(false);
   EXPECT_FALSE(node.isEnabled());
-  Block block = mono(10);
-  EXPECT_FALSE(node.consume(block.bus));
+  AudioBus& block = mono(10);
+  EXPECT_FALSE(node.consume(block));
   node.setEnabled(true);
-  EXPECT_TRUE(node.consume(block.bus));
+  EXPECT_TRUE(node.consume(block));
   AudioBus empty;
   EXPECT_FALSE(node.consume(empty));
 }
 
 TEST_F(SttAudioIntake, OnlyTheFirstChannelOfAWiderBlockIsBuffered) {
-  Block stereo({ramp(50, 1.0f), std::vector<float>(50, -1.0f)});
-  ASSERT_TRUE(internals->consume(stereo.bus));
+  ASSERT_TRUE(internals->consume(mono(50, 1.0f, 2)));
   EXPECT_EQ(buffered(), 50u);
   internals->processAudio();
   EXPECT_EQ(fake_engine::acceptedSamples(), ramp(50, 1.0f));
@@ -155,10 +146,8 @@ TEST_F(SttAudioIntake, AnEmptyBufferGivesEmptyTextWithoutCallingTheEngine) {
 
 TEST_F(SttAudioIntake, ProcessAudioHandsEverySampleOnDrainsTheBufferAndReturnsTheText) {
   fake_engine::knobs().recognizedText = "HELLO WORLD";
-  Block a = mono(300, 1.0f);
-  Block b = mono(200, 301.0f);
-  ASSERT_TRUE(internals->consume(a.bus));
-  ASSERT_TRUE(internals->consume(b.bus));
+  ASSERT_TRUE(internals->consume(mono(300, 1.0f)));
+  ASSERT_TRUE(internals->consume(mono(200, 301.0f)));
   EXPECT_EQ(internals->processAudio(), "HELLO WORLD");
   EXPECT_EQ(buffered(), 0u);
   EXPECT_EQ(fake_engine::acceptedSamples(), ramp(500, 1.0f));
@@ -171,16 +160,14 @@ TEST_F(SttAudioIntake, ProcessAudioHandsEverySampleOnDrainsTheBufferAndReturnsTh
 TEST_F(SttAudioIntake, AnEndpointResetsTheStreamAfterTheTextWasTaken) {
   fake_engine::knobs().reportEndpoint = true;
   fake_engine::knobs().recognizedText = "GO";
-  Block a = mono(100);
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(mono(100)));
   EXPECT_EQ(internals->processAudio(), "GO");
   EXPECT_EQ(fake_engine::calls().reset.load(), 1);
 }
 
 TEST_F(SttAudioIntake, NonFiniteSamplesReachTheEngineAsZero) {
   const float inf = std::numeric_limits<float>::infinity();
-  Block block({{0.5f, std::nanf(""), inf, -inf, -0.25f}});
-  ASSERT_TRUE(internals->consume(block.bus));
+  ASSERT_TRUE(internals->consume(block({0.5f, std::nanf(""), inf, -inf, -0.25f})));
   LogCapture log;
   internals->processAudio();
   EXPECT_EQ(fake_engine::acceptedSamples(), (std::vector<float>{0.5f, 0.0f, 0.0f, 0.0f, -0.25f}));
@@ -189,8 +176,7 @@ TEST_F(SttAudioIntake, NonFiniteSamplesReachTheEngineAsZero) {
 
 TEST_F(SttAudioIntake, WithoutAModelBufferedAudioIsKeptForALaterLoad) {
   internals->cleanup();
-  Block block = mono(100);
-  ASSERT_TRUE(internals->consume(block.bus));
+  ASSERT_TRUE(internals->consume(mono(100)));
   LogCapture log;
   EXPECT_EQ(internals->processAudio(), "");
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"[SherpaSTTNode] No model loaded; keeping 100 buffered frames"}));
@@ -213,8 +199,8 @@ TEST_F(SttAudioIntake, EngineExceptionsWhileDecodingGiveEmptyText) {
     SCOPED_TRACE(c.name);
     fake_engine::reset();
     fake_engine::knobs().*c.knob = true;
-    Block block = mono(10);
-    ASSERT_TRUE(internals->consume(block.bus));
+    AudioBus& block = mono(10);
+    ASSERT_TRUE(internals->consume(block));
     LogCapture log;
     EXPECT_EQ(internals->processAudio(), "");
     ASSERT_EQ(log.linesStartingWith("[SherpaSTTNode] Engine error while decoding: ").size(), 1u);
@@ -227,8 +213,8 @@ TEST_F(SttAudioIntake, EngineExceptionsWhileDecodingGiveEmptyText) {
 TEST_F(SttAudioIntake, TheFormatRateIsWhatTheEngineReceivesEvenWhenTheChannelCountIsRefused) {
   AudioBusFormat mono16k{16000, 1};
   EXPECT_TRUE(internals->setBusFormat(mono16k));
-  Block a = mono(10);
-  ASSERT_TRUE(internals->consume(a.bus));
+  AudioBus& a = mono(10);
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
   AudioBusFormat stereo44k{44100, 2};
   LogCapture log;
@@ -236,7 +222,7 @@ TEST_F(SttAudioIntake, TheFormatRateIsWhatTheEngineReceivesEvenWhenTheChannelCou
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"[SherpaSTTNode] Number of channels must be 1."}));
   EXPECT_EQ(log.entries().at(0).first, LogLevel::Error);
   EXPECT_EQ(internals->sampleRate.load(), 44100u);
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
   EXPECT_EQ(fake_engine::acceptedSampleRates(), (std::vector<int32_t>{16000, 44100}));
 }
@@ -262,15 +248,15 @@ TEST_F(SttAudioIntake, ARateChangeAfterTheStreamWasFedStartsANewStream) {
   AudioBusFormat f16{16000, 1};
   AudioBusFormat f48{48000, 1};
   ASSERT_TRUE(internals->setBusFormat(f16));
-  Block a = mono(10);
-  ASSERT_TRUE(internals->consume(a.bus));
+  AudioBus& a = mono(10);
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
   ASSERT_TRUE(internals->setBusFormat(f16));  // unchanged rate: same stream
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
   EXPECT_EQ(fake_engine::calls().createStream.load(), 0);
   ASSERT_TRUE(internals->setBusFormat(f48));
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(a));
   LogCapture log;
   internals->processAudio();
   EXPECT_TRUE(log.contains("[SherpaSTTNode] Sample rate changed from 16000 to 48000 Hz, starting a new stream"));
@@ -282,20 +268,19 @@ TEST_F(SttAudioIntake, ARateChangeAfterTheStreamWasFedStartsANewStream) {
 TEST_F(SttAudioIntake, ARateChangeOnAFreshStreamNeedsNoNewStream) {
   AudioBusFormat f16{16000, 1};
   ASSERT_TRUE(internals->setBusFormat(f16));
-  Block a = mono(10);
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(mono(10)));
   internals->processAudio();
   EXPECT_EQ(fake_engine::calls().createStream.load(), 0);
   EXPECT_EQ(fake_engine::acceptedSampleRates(), (std::vector<int32_t>{16000}));
 }
 
 TEST_F(SttAudioIntake, AFailedStreamReplacementUnloadsTheModelAndKeepsTheAudio) {
-  Block a = mono(10);
-  ASSERT_TRUE(internals->consume(a.bus));
+  AudioBus& a = mono(10);
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();  // fed at 48000
   AudioBusFormat f16{16000, 1};
   ASSERT_TRUE(internals->setBusFormat(f16));
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(a));
   fake_engine::knobs().createStreamFails = true;
   LogCapture log;
   EXPECT_EQ(internals->processAudio(), "");
@@ -307,13 +292,13 @@ TEST_F(SttAudioIntake, AFailedStreamReplacementUnloadsTheModelAndKeepsTheAudio) 
 }
 
 TEST_F(SttAudioIntake, AReloadStartsTheRateRecordAfresh) {
-  Block a = mono(10);
-  ASSERT_TRUE(internals->consume(a.bus));
+  AudioBus& a = mono(10);
+  ASSERT_TRUE(internals->consume(a));
   internals->processAudio();  // fed at 48000
   ASSERT_TRUE(internals->loadSherpaModel(files.model, files.tokens, files.graph));
   AudioBusFormat f16{16000, 1};
   ASSERT_TRUE(internals->setBusFormat(f16));
-  ASSERT_TRUE(internals->consume(a.bus));
+  ASSERT_TRUE(internals->consume(a));
   LogCapture log;
   internals->processAudio();
   EXPECT_TRUE(log.linesStartingWith("[SherpaSTTNode] Sample rate changed").empty());

@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "models/ModelPaths.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/STTInternals.h"
 #include "support/LogCapture.h"
+#include "support/TestBlock.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -49,10 +47,7 @@ class SttNodeLifecycle : public ::testing::Test {
 }  // namespace
 
 TEST_F(SttNodeLifecycle, ConstructionWithoutModelFilesWarnsOnceAndLoadsNothing) {
-  if (stt_test::modelFilesBesideExecutable()) {
-    EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
-    return;
-  }
+  if (stt_test::ranInCopyWithoutModelFiles(dir.path())) return;
   stt_test::WorkingDirectory cwd(dir.path());
   LogCapture log;
   auto node = std::make_unique<SherpaSTTNode>();
@@ -66,10 +61,7 @@ TEST_F(SttNodeLifecycle, ConstructionWithoutModelFilesWarnsOnceAndLoadsNothing) 
 }
 
 TEST_F(SttNodeLifecycle, ConstructionWithModelButNoGraphWarnsAndStillLoads) {
-  if (stt_test::modelFilesBesideExecutable()) {
-    EXPECT_TRUE(stt_test::runCurrentTestFromCopy(dir.path()));
-    return;
-  }
+  if (stt_test::ranInCopyWithoutModelFiles(dir.path())) return;
   stt_test::WorkingDirectory cwd(dir.path());
   const std::string model = (dir.path() / "Models" / stt_test::kModelFile).string();
   stt_test::writeTinyModel(model);
@@ -294,10 +286,7 @@ TEST_F(SttNodeLifecycle, AReloadWithRefusedFilesKeepsTheLoadedRecognizerDecoding
   EXPECT_EQ(fake_engine::calls().destroyRecognizer.load(), destroyedBefore);
   EXPECT_EQ(fake_engine::calls().createRecognizer.load(), createdBefore);
   // The kept model still decodes.
-  std::vector<float> samples(1600, 0.1f);
-  float* channel = samples.data();
-  AudioBuffer<float> buffer(1, 1600, false, 16000, &channel);
-  AudioBus bus(&buffer);
-  ASSERT_TRUE(internals.consume(bus));
+  test_kit::TestBlock block(1, 1600, 16000, 0.1f);
+  ASSERT_TRUE(internals.consume(block.bus()));
   EXPECT_EQ(internals.processAudio(), "hello world");
 }

@@ -6,13 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
-#include <quorvel/AudioBus.h>
-
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
 #include "stt/STTInternals.h"
+#include "support/TestBlock.h"
 
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
@@ -33,15 +31,12 @@ TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) 
   std::atomic<bool> producerDone{false};
 
   std::thread audio([&] {
-    std::vector<float> samples(kBlock);
-    float* channel = samples.data();
-    AudioBuffer<float> buffer(1, kBlock, false, 48000, &channel);
-    AudioBus bus(&buffer);
+    test_kit::TestBlock block(1, kBlock, 48000);
     for (unsigned b = 0; b < kBlocks; ++b) {
-      for (unsigned i = 0; i < kBlock; ++i) samples[i] = static_cast<float>(b * kBlock + i);
+      block.fillCounter(static_cast<float>(b * kBlock));
       // A dropped block is offered again, as a test source may; the host
       // itself would move on.
-      while (!node.consume(bus)) std::this_thread::yield();
+      while (!node.consume(block.bus())) std::this_thread::yield();
     }
     producerDone.store(true);
   });

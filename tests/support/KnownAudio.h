@@ -1,4 +1,4 @@
-// The recogniser's known test audio: a minimal WAV reader and the manifest
+// The recognizer's known test audio: a minimal WAV reader and the manifest
 // (testdata/manifest.json) that lists each file with the text it decodes to.
 #pragma once
 
