@@ -141,7 +141,9 @@ TEST_P(TTSStreamedAnswerRealEngine, EveryPieceIsHeardWholeAndInOrder) {
   EXPECT_EQ(eventsInOrder(trace.events()), "");
   const size_t generatedOnAudioThread =
       logs.linesStartingWith("[SherpaTTSNode] Synthesizing buffered text after audio finished").size();
-  if (prepareAhead) EXPECT_EQ(generatedOnAudioThread, 0u) << "a piece was generated on the audio thread";
+  if (prepareAhead) {
+    EXPECT_EQ(generatedOnAudioThread, 0u) << "a piece was generated on the audio thread";
+  }
   RecordProperty("generatedOnAudioThread", static_cast<int>(generatedOnAudioThread));
   for (const auto& [level, line] : logs.entries())
     EXPECT_TRUE(level > quorvel::LogLevel::Warning) << line;

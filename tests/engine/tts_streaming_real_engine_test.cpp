@@ -54,6 +54,7 @@ struct Event {
   std::string name;
   std::string text;
   long audibleBlocks;  // the render thread's count when the event arrived
+  std::size_t index;
 };
 
 }  // namespace
@@ -74,7 +75,7 @@ TEST(TTSStreamingRealEngine, AParagraphStreamedInSmallTokensIsSpokenOnceInOrder)
   EventRecorder recorder(*node, {"finished", "synthesisStarted"}, [&](const RecordedEvent& e) {
     const RenderThread* thread = audio.load();
     std::lock_guard<std::mutex> lock(mutex);
-    recorded.push_back({e.name, e.text, thread != nullptr ? thread->audibleBlocks() : 0});
+    recorded.push_back({e.name, e.text, thread != nullptr ? thread->audibleBlocks() : 0, e.index});
   });
   // Idle means: every synthesis finished and the render thread saw no new
   // sound for a while (a deferred piece starts on that thread right after a
@@ -110,7 +111,9 @@ TEST(TTSStreamingRealEngine, AParagraphStreamedInSmallTokensIsSpokenOnceInOrder)
 
   const std::vector<Event> events = [&] {
     std::lock_guard<std::mutex> lock(mutex);
-    return recorded;
+    auto inOrder = recorded;
+    std::sort(inOrder.begin(), inOrder.end(), [](const Event& a, const Event& b) { return a.index < b.index; });
+    return inOrder;
   }();
   ASSERT_GE(events.size(), 4u);
   std::string spoken;

@@ -6,6 +6,7 @@
 #include <quorvel/QVAny.h>
 
 #include <chrono>
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 #include <mutex>
@@ -21,6 +22,7 @@ struct RecordedEvent {
   quorvel::QVAny payload;
   std::string text;  // the payload's "text", when it carries one
   std::thread::id thread;
+  std::size_t index = 0;  // arrival order among this recorder's events
 };
 
 class EventRecorder {
@@ -28,7 +30,8 @@ class EventRecorder {
   using Reaction = std::function<void(const RecordedEvent&)>;
 
   // `react`, when given, runs on the emitting thread after each event is
-  // recorded, as a listener that calls back into the node would.
+  // recorded, as a listener that calls back into the node would. Reactions
+  // on two threads may run in either order; `index` tells the true one.
   explicit EventRecorder(quorvel::EventEmitter& emitter,
                          std::initializer_list<const char*> names = {"finished", "synthesisStarted"},
                          Reaction react = {})
@@ -38,6 +41,7 @@ class EventRecorder {
         RecordedEvent recorded{event, payload, textOf(payload), std::this_thread::get_id()};
         {
           std::lock_guard<std::mutex> lock(mutex_);
+          recorded.index = events_.size();
           events_.push_back(recorded);
         }
         if (react_) react_(recorded);
