@@ -25,99 +25,61 @@ using namespace quorvel;
 
 namespace {
 
-// ---- QVAny ------------------------------------------------------------------
-
 QVAnyMap sampleMap() { return QVAnyMap{{"k", QVAny(1)}}; }
 
+// convert<T> of each row's value gives the row's result; a failure names the row.
+template <typename T>
+void expectConversions(const std::vector<std::pair<QVAny, T>>& rows) {
+  for (std::size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(QVAny::convert<T>(rows[i].first), rows[i].second) << i;
+}
+
 TEST(QVAnyConvert, ToBool) {
-  EXPECT_TRUE(QVAny::convert<bool>(QVAny(true)));
-  EXPECT_FALSE(QVAny::convert<bool>(QVAny(false)));
-  EXPECT_TRUE(QVAny::convert<bool>(QVAny(-3)));
-  EXPECT_FALSE(QVAny::convert<bool>(QVAny(0)));
-  EXPECT_TRUE(QVAny::convert<bool>(QVAny(0.25)));
-  EXPECT_FALSE(QVAny::convert<bool>(QVAny(0.0)));
-  EXPECT_TRUE(QVAny::convert<bool>(QVAny("true")));
-  EXPECT_TRUE(QVAny::convert<bool>(QVAny("1")));
-  for (const char* s : {"True", "TRUE", "yes", "0", "", "11", " true"}) EXPECT_FALSE(QVAny::convert<bool>(QVAny(s))) << s;
-  EXPECT_FALSE(QVAny::convert<bool>(QVAny()));
-  EXPECT_FALSE(QVAny::convert<bool>(QVAny(sampleMap())));
+  expectConversions<bool>({{true, true}, {false, false}, {-3, true}, {0, false}, {0.25, true}, {0.0, false},
+                           {"true", true}, {"1", true}, {"True", false}, {"TRUE", false}, {"yes", false}, {"0", false},
+                           {"", false}, {"11", false}, {" true", false}, {QVAny(), false}, {sampleMap(), false}});
 }
 
 TEST(QVAnyConvert, ToString) {
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny("text")), "text");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(true)), "true");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(false)), "false");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(-42)), "-42");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(int64_t{9007199254740993})), "9007199254740993");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(2.5)), "2.5");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(0.1)), "0.1");
+  expectConversions<std::string>({{"text", "text"}, {true, "true"}, {false, "false"}, {-42, "-42"},
+                                  {int64_t{9007199254740993}, "9007199254740993"}, {2.5, "2.5"}, {0.1, "0.1"},
+                                  {QVAny(), ""}, {sampleMap(), ""}});
   // Shortest form that reads back as the same double.
   for (double d : {1.0 / 3.0, 1e300, -2.2250738585072014e-308, 123456.789}) {
     std::string s = QVAny::convert<std::string>(QVAny(d));
     EXPECT_EQ(std::stod(s), d) << s;
     EXPECT_LE(s.size(), 24u) << s;
   }
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny()), "");
-  EXPECT_EQ(QVAny::convert<std::string>(QVAny(sampleMap())), "");
 }
 
 TEST(QVAnyConvert, ToIntegers) {
   const int64_t max64 = std::numeric_limits<int64_t>::max(), min64 = std::numeric_limits<int64_t>::min();
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(int64_t{1} << 40)), int64_t{1} << 40);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(true)), 1);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(false)), 0);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(2.9)), 2);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(-2.9)), -2);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(std::nan(""))), 0);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(1e300)), max64);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(-1e300)), min64);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny("42")), 42);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny("-12 apples")), -12);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny("3.9")), 3);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny("abc")), 0);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny("")), 0);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny()), 0);
-  EXPECT_EQ(QVAny::convert<int64_t>(QVAny(sampleMap())), 0);
-
-  EXPECT_EQ(QVAny::convert<int>(QVAny(int64_t{1} << 40)), std::numeric_limits<int>::max());
-  EXPECT_EQ(QVAny::convert<int>(QVAny(-(int64_t{1} << 40))), std::numeric_limits<int>::min());
-  EXPECT_EQ(QVAny::convert<int>(QVAny(1e300)), std::numeric_limits<int>::max());
-  EXPECT_EQ(QVAny::convert<int>(QVAny(-7)), -7);
-  EXPECT_EQ(QVAny::convert<int>(QVAny("77")), 77);
+  expectConversions<int64_t>({{int64_t{1} << 40, int64_t{1} << 40}, {true, 1}, {false, 0}, {2.9, 2}, {-2.9, -2},
+                              {std::nan(""), 0}, {1e300, max64}, {-1e300, min64}, {"42", 42}, {"-12 apples", -12},
+                              {"3.9", 3}, {"abc", 0}, {"", 0}, {QVAny(), 0}, {sampleMap(), 0}});
+  expectConversions<int>({{int64_t{1} << 40, std::numeric_limits<int>::max()},
+                          {-(int64_t{1} << 40), std::numeric_limits<int>::min()},
+                          {1e300, std::numeric_limits<int>::max()}, {-7, -7}, {"77", 77}});
 }
 
 TEST(QVAnyConvert, ToFloatingPoint) {
-  EXPECT_EQ(QVAny::convert<double>(QVAny(0.125)), 0.125);
-  EXPECT_EQ(QVAny::convert<double>(QVAny(-3)), -3.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny(true)), 1.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny(false)), 0.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny("2.5")), 2.5);
-  EXPECT_EQ(QVAny::convert<double>(QVAny("1e3")), 1000.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny("nope")), 0.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny()), 0.0);
-  EXPECT_EQ(QVAny::convert<double>(QVAny(sampleMap())), 0.0);
-  EXPECT_EQ(QVAny::convert<float>(QVAny(0.25f)), 0.25f);
-  EXPECT_EQ(QVAny::convert<float>(QVAny(4)), 4.0f);
-  EXPECT_EQ(QVAny::convert<float>(QVAny("-1.5")), -1.5f);
+  expectConversions<double>({{0.125, 0.125}, {-3, -3.0}, {true, 1.0}, {false, 0.0}, {"2.5", 2.5}, {"1e3", 1000.0},
+                             {"nope", 0.0}, {QVAny(), 0.0}, {sampleMap(), 0.0}});
+  expectConversions<float>({{0.25f, 0.25f}, {4, 4.0f}, {"-1.5", -1.5f}});
 }
 
 TEST(QVAnyConvert, ToMap) {
-  QVAnyMap m = QVAny::convert<QVAnyMap>(QVAny(sampleMap()));
-  EXPECT_EQ(m, sampleMap());
+  EXPECT_EQ(QVAny::convert<QVAnyMap>(QVAny(sampleMap())), sampleMap());
   for (const QVAny& v : {QVAny(), QVAny(1), QVAny("x"), QVAny(true), QVAny(1.5)}) EXPECT_TRUE(QVAny::convert<QVAnyMap>(v).empty());
 }
 
 TEST(QVAnyValue, ConstructorsHoldTheMatchingType) {
-  EXPECT_EQ(QVAny().type(), QVAny::Type::Empty);
+  using T = QVAny::Type;
+  const std::pair<QVAny, T> rows[] = {{QVAny(), T::Empty}, {true, T::Bool},    {3, T::Int},
+                                      {int64_t{3}, T::Int}, {3.0, T::Float},    {3.0f, T::Float},
+                                      {"s", T::String},     {std::string("s"), T::String},
+                                      {QVAnyMap(), T::Map}};
+  for (const auto& [value, type] : rows) EXPECT_EQ(value.type(), type) << typeName(type);
   EXPECT_TRUE(QVAny().isEmpty());
-  EXPECT_EQ(QVAny(true).type(), QVAny::Type::Bool);
-  EXPECT_EQ(QVAny(3).type(), QVAny::Type::Int);
-  EXPECT_EQ(QVAny(int64_t{3}).type(), QVAny::Type::Int);
-  EXPECT_EQ(QVAny(3.0).type(), QVAny::Type::Float);
-  EXPECT_EQ(QVAny(3.0f).type(), QVAny::Type::Float);
-  EXPECT_EQ(QVAny("s").type(), QVAny::Type::String);
-  EXPECT_EQ(QVAny(std::string("s")).type(), QVAny::Type::String);
-  EXPECT_EQ(QVAny(QVAnyMap()).type(), QVAny::Type::Map);
   const char* none = nullptr;
   ASSERT_NE(QVAny(none).asString(), nullptr);
   EXPECT_EQ(*QVAny(none).asString(), "");
@@ -195,8 +157,6 @@ TEST(QVAnyMapTest, EmptyMapsCopyAssignAndFillIndependently) {
   EXPECT_EQ(holder, QVAny(QVAnyMap{}));
 }
 
-// ---- Result -----------------------------------------------------------------
-
 TEST(ResultTest, SuccessAndFailure) {
   Result<int> ok = Result<int>::success(7);
   EXPECT_TRUE(ok.isOk());
@@ -216,8 +176,6 @@ TEST(ResultTest, SuccessAndFailure) {
   EXPECT_FALSE(static_cast<bool>(v));
   EXPECT_EQ(v.error(), "no");
 }
-
-// ---- QuorvelObject ----------------------------------------------------------
 
 class TestObject : public QuorvelObject {
  public:
@@ -243,18 +201,14 @@ TEST(QuorvelObjectTest, RegistrationsAreListedInOrderAndReplacedInPlace) {
 
 TEST(QuorvelObjectTest, DefaultAccessorsNameTheUnknownKey) {
   TestObject o;
-  Result<void> set = o.setValue("volume", QVAny(1));
-  EXPECT_FALSE(set.isOk());
-  EXPECT_EQ(set.error(), "Unknown value: volume");
-  Result<QVAny> get = o.getValue("pitch");
-  EXPECT_FALSE(get.isOk());
-  EXPECT_EQ(get.error(), "Unknown value: pitch");
-  Result<QVAny> call = o.callAction("speak", {});  // registered, but not handled by the base
-  EXPECT_FALSE(call.isOk());
-  EXPECT_EQ(call.error(), "Unknown action: speak");
+  auto expectFailure = [](const auto& result, const std::string& error) {
+    EXPECT_FALSE(result.isOk());
+    EXPECT_EQ(result.error(), error);
+  };
+  expectFailure(o.setValue("volume", QVAny(1)), "Unknown value: volume");
+  expectFailure(o.getValue("pitch"), "Unknown value: pitch");
+  expectFailure(o.callAction("speak", {}), "Unknown action: speak");  // registered, but not handled by the base
 }
-
-// ---- NodeFactory ------------------------------------------------------------
 
 class TestNode : public Node {
  public:
@@ -308,8 +262,6 @@ TEST(NodeFactoryTest, RegisterCopiesTheRecordAndCreateAcceptsBothNameForms) {
   EXPECT_EQ(f.created, 2);  // no creator ran for unknown names
 }
 
-// ---- ExtensionManager -------------------------------------------------------
-
 class NamedExtension : public Extension {
  public:
   explicit NamedExtension(std::string name) : name_(std::move(name)) {}
@@ -330,15 +282,10 @@ TEST_F(ExtensionManagerTest, RegisterFindListUnregister) {
   auto a1 = std::make_shared<NamedExtension>("A");
   auto b = std::make_shared<NamedExtension>("B");
   auto a2 = std::make_shared<NamedExtension>("A");
-  m.registerExtension(a1);
-  m.registerExtension(nullptr);
-  m.registerExtension(b);
-  m.registerExtension(a2);
+  for (const auto& e : std::vector<std::shared_ptr<Extension>>{a1, nullptr, b, a2}) m.registerExtension(e);
   auto all = m.getExtensions();
   ASSERT_EQ(all.size(), 3u);
-  EXPECT_EQ(all[0], a1);
-  EXPECT_EQ(all[1], b);
-  EXPECT_EQ(all[2], a2);
+  EXPECT_EQ(all, (std::vector<std::shared_ptr<Extension>>{a1, b, a2}));
   EXPECT_EQ(m.findExtension("A"), a1);  // earliest of that name
   EXPECT_EQ(m.findExtension("B"), b);
   EXPECT_EQ(m.findExtension("C"), nullptr);
@@ -363,8 +310,6 @@ TEST_F(ExtensionManagerTest, DefaultExtensionSucceedsAndHasNoFactory) {
   EXPECT_EQ(e.getName(), "");
   EXPECT_EQ(e.getNodeFactory(), nullptr);
 }
-
-// ---- nodes ------------------------------------------------------------------
 
 // A single-bus node that records the formats and buffers it is handed.
 template <typename Base>
@@ -450,8 +395,6 @@ TEST(SingleBusNodes, DefaultsAndDisplayName) {
   EXPECT_FALSE(plainSink.consume(buses));
 }
 
-// ---- Logger -----------------------------------------------------------------
-
 TEST(LoggerTest, ThresholdFiltersBeforeTheSink) {
   testing_support::LogCapture capture(LogLevel::Warning);
   Logger::error("e");
@@ -462,8 +405,7 @@ TEST(LoggerTest, ThresholdFiltersBeforeTheSink) {
   Logger::log(LogLevel::None, "never");
   auto entries = capture.entries();
   ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0], std::make_pair(LogLevel::Error, std::string("e")));
-  EXPECT_EQ(entries[1], std::make_pair(LogLevel::Warning, std::string("w")));
+  EXPECT_EQ(entries, (std::vector<std::pair<LogLevel, std::string>>{{LogLevel::Error, "e"}, {LogLevel::Warning, "w"}}));
 
   capture.clear();
   Logger::setLevel(LogLevel::Trace);
@@ -498,8 +440,6 @@ TEST(LoggerTest, LevelNamesRoundTrip) {
   EXPECT_EQ(untouched, LogLevel::Debug);
 }
 
-// ---- buses and buffers ------------------------------------------------------
-
 TEST(AudioBusTest, ClearZeroesEveryChannelAndFrame) {
   float a[5] = {1, 2, 3, 4, 5}, b[5] = {6, 7, 8, 9, 10};
   float* ptrs[2] = {a, b};
@@ -507,11 +447,8 @@ TEST(AudioBusTest, ClearZeroesEveryChannelAndFrame) {
   EXPECT_EQ(a[0], 1.0f);  // clearOnWrap false keeps the contents
   AudioBus bus(&buffer);
   bus.clear();
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(a[i], 0.0f);
-    EXPECT_EQ(b[i], 0.0f);
-  }
-  EXPECT_EQ(a[4], 5.0f);  // beyond the buffer's frames
+  EXPECT_EQ(std::vector<float>(a, a + 5), (std::vector<float>{0, 0, 0, 0, 5}));  // a[4] is beyond the buffer's frames
+  EXPECT_EQ(std::vector<float>(b, b + 4), std::vector<float>(4, 0.0f));
   AudioBus empty;
   empty.clear();
   EXPECT_EQ(empty.getBuffer(), nullptr);
@@ -519,8 +456,7 @@ TEST(AudioBusTest, ClearZeroesEveryChannelAndFrame) {
   float c[2] = {1, 1};
   float* cp[1] = {c};
   AudioBuffer<float> cleared(1, 2, true, 8000, cp);
-  EXPECT_EQ(c[0], 0.0f);
-  EXPECT_EQ(c[1], 0.0f);
+  EXPECT_EQ(std::vector<float>(c, c + 2), std::vector<float>(2, 0.0f));
 }
 
 TEST(AudioBusTest, BusListsAndBufferAccessors) {
