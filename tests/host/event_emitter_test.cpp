@@ -123,8 +123,7 @@ TEST(EventEmitterTest, ATableReplacedDuringADeliveryIsFreedByTheNextSubscriberNo
 
 TEST(EventEmitterTest, DeliveriesOnSeveralThreadsSeeWholeTablesWhileOthersSubscribe) {
   TestEmitter e;
-  std::atomic<long> permanentCalls{0};
-  std::atomic<long> transientCalls{0};
+  std::atomic<long> permanentCalls{0}, transientCalls{0};
   e.addListener("tick", [&](const std::string&, const QVAny&) { permanentCalls.fetch_add(1); });
   constexpr int kEmissionsPerThread = 20000;
   std::atomic<bool> emitting{true};
@@ -143,11 +142,9 @@ TEST(EventEmitterTest, DeliveriesOnSeveralThreadsSeeWholeTablesWhileOthersSubscr
       }
     });
   }
-  threads[0].join();
-  threads[1].join();
+  for (int i : {0, 1}) threads[i].join();  // the emitters
   emitting.store(false);
-  threads[2].join();
-  threads[3].join();
+  for (int i : {2, 3}) threads[i].join();
   // Every delivery reached the listener that was there throughout.
   EXPECT_EQ(permanentCalls.load(), 2L * kEmissionsPerThread);
   e.removeAllListeners();

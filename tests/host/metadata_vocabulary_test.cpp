@@ -72,12 +72,9 @@ TEST(MetadataVocabulary, LogLevelNamesMatchTheLoggersLevels) {
   EXPECT_EQ((Strings{md::LOG_LEVEL_NONE, md::LOG_LEVEL_ERROR, md::LOG_LEVEL_WARNING, md::LOG_LEVEL_INFO,
                      md::LOG_LEVEL_DEBUG, md::LOG_LEVEL_TRACE}),
             names);
-  Strings listed;
-  Strings fromLogger;
+  Strings listed, fromLogger;
   for (const std::string* name : md::LOG_LEVELS_ALL) listed.push_back(*name);
-  for (int level = 0; level <= 5; ++level) {
-    fromLogger.push_back(quorvel::Logger::levelName(static_cast<quorvel::LogLevel>(level)));
-  }
+  for (int level = 0; level <= 5; ++level) fromLogger.push_back(quorvel::Logger::levelName(quorvel::LogLevel(level)));
   EXPECT_EQ(listed, names);
   EXPECT_EQ(fromLogger, names);
 }
