@@ -8,6 +8,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "models/ModelMetadata.h"
@@ -30,10 +31,6 @@ std::optional<ModelMetadata> ort(const Bytes& b) { return readOrtMetadata(Memory
 
 ModelMetadata asMetadata(const model_files::Entries& entries) {
   return ModelMetadata(entries.begin(), entries.end());
-}
-
-void set32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 }  // namespace
@@ -141,12 +138,7 @@ TEST(ModelMetadataReaders, RandomBytesAndMislabelledFilesAreNotRead) {
 TEST(ModelMetadataReaders, OrtOffsetsOutsideTheFileOrWronglyNestedAreRefused) {
   const Bytes good = model_files::ortModel(model_files::voiceMetadata());
   ASSERT_TRUE(ort(good).has_value());
-  struct Patch {
-    const char* what;
-    size_t at;
-    uint32_t value;
-  };
-  const Patch patches[] = {
+  const std::tuple<const char*, size_t, uint32_t> patches[] = {
       {"root beyond the file", 0, 0xfffffff0u},
       {"root at the last byte", 0, static_cast<uint32_t>(good.size() - 1)},
       {"vtable before the file", 16, 0x7fffffffu},
@@ -156,39 +148,26 @@ TEST(ModelMetadataReaders, OrtOffsetsOutsideTheFileOrWronglyNestedAreRefused) {
       {"metadata vector count beyond the file", 60, 0x3fffffffu},
       {"element reference beyond the file", 64, 0xfffffff0u},
   };
-  for (const auto& p : patches) {
+  // `good` with the `width` bytes at `at` replaced by `value`, little-endian.
+  const auto patched = [&](size_t at, uint32_t value, int width = 4) {
     Bytes bad = good;
-    set32(bad, p.at, p.value);
-    EXPECT_FALSE(ort(bad).has_value()) << p.what;
-  }
+    for (int i = 0; i < width; ++i) bad[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    return bad;
+  };
+  for (const auto& [what, at, value] : patches) EXPECT_FALSE(ort(patched(at, value)).has_value()) << what;
   // A vtable whose size is odd, too small, or runs past the file.
-  for (uint16_t vtableSize : {3, 2, 0xfffe}) {
-    Bytes bad = good;
-    bad[28] = static_cast<uint8_t>(vtableSize);
-    bad[29] = static_cast<uint8_t>(vtableSize >> 8);
-    EXPECT_FALSE(ort(bad).has_value()) << vtableSize;
-  }
+  for (uint16_t vtableSize : {3, 2, 0xfffe}) EXPECT_FALSE(ort(patched(28, vtableSize, 2)).has_value()) << vtableSize;
   // The metadata field placed beyond the model table's size.
-  Bytes fieldOutside = good;
-  fieldOutside[28 + 4 + 2 * 9] = 200;
-  EXPECT_FALSE(ort(fieldOutside).has_value());
+  EXPECT_FALSE(ort(patched(28 + 4 + 2 * 9, 200, 1)).has_value());
   // A key string longer than the file, and one without its terminator.
-  Bytes longString = good;
-  const size_t firstEntry = 64 + 4 * model_files::voiceMetadata().size();
-  const size_t keyRef = firstEntry + 8 + 4;
+  const size_t keyRef = 64 + 4 * model_files::voiceMetadata().size() + 8 + 4;  // in the first entry
   const size_t keyAt = keyRef + (good[keyRef] | good[keyRef + 1] << 8);
-  set32(longString, keyAt, 0xfffffff0u);
-  EXPECT_FALSE(ort(longString).has_value());
-  Bytes unterminated = good;
-  set32(unterminated, keyAt, static_cast<uint32_t>(model_files::voiceMetadata()[0].first.size() + 1));
-  EXPECT_FALSE(ort(unterminated).has_value());
+  const auto firstKeyLength = static_cast<uint32_t>(model_files::voiceMetadata()[0].first.size());
+  EXPECT_FALSE(ort(patched(keyAt, 0xfffffff0u)).has_value());
+  EXPECT_FALSE(ort(patched(keyAt, firstKeyLength + 1)).has_value());
   // A model without metadata, and a session without a model, have no entries.
-  Bytes noMetadata = good;
-  noMetadata[28 + 4 + 2 * 9] = 0;
-  EXPECT_EQ(ort(noMetadata), ModelMetadata{});
-  Bytes noModel = good;
-  noModel[8 + 6] = 0;
-  EXPECT_EQ(ort(noModel), ModelMetadata{});
+  EXPECT_EQ(ort(patched(28 + 4 + 2 * 9, 0, 1)), ModelMetadata{});
+  EXPECT_EQ(ort(patched(8 + 6, 0, 1)), ModelMetadata{});
 }
 
 TEST(ModelMetadataReaders, OnnxHugeLengthsBadTagsAndDeepGroupsAreRefused) {
