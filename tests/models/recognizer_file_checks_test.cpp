@@ -13,6 +13,7 @@
 #include "models/RecognizerFileChecks.h"
 
 using namespace quorvel::extensions::sherpa;
+using model_files::Entries;
 using stt_test::FstBytes;
 namespace fs = std::filesystem;
 
@@ -32,6 +33,28 @@ class SttRecognizerFileChecks : public ::testing::Test {
   }
   stt_test::TempDir dir;
 };
+
+// A vector graph whose header declares `states` and `arcs`, with one state
+// of `stateArcs` arcs (and its one arc, to state 1, when `arcs` > 0).
+std::vector<uint8_t> oneStateGraph(int64_t start, int64_t states, int64_t arcs, int64_t stateArcs) {
+  FstBytes f;
+  f.header("vector", 2, 0, start, states, arcs);
+  f.state(0.0f, stateArcs);
+  if (arcs > 0) f.arc(1, 0, 1);
+  return f.bytes;
+}
+
+// A const graph of two states and three arcs, `missing` bytes short.
+std::vector<uint8_t> constGraph(size_t missing) {
+  FstBytes f;
+  f.header("const", 2, 0, 0, 2, 3);
+  f.bytes.resize(f.bytes.size() + 2 * 20 + 3 * 16 - missing);
+  return f.bytes;
+}
+
+std::string metadataProblem(const Entries& entries) {
+  return recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end()));
+}
 
 std::vector<uint8_t> symbolTable(const std::vector<std::string>& symbols) {
   FstBytes t;
@@ -54,10 +77,7 @@ TEST_F(SttRecognizerFileChecks, AcceptsWellFormedVectorAndConstGraphs) {
   withSymbols.state(0.0f, 1).arc(1, 1, 0);
   EXPECT_TRUE(graphOk(withSymbols.bytes));
 
-  FstBytes constGraph;
-  constGraph.header("const", 2, 0, 0, 2, 3);
-  constGraph.bytes.resize(constGraph.bytes.size() + 2 * 20 + 3 * 16);
-  EXPECT_TRUE(graphOk(constGraph.bytes));
+  EXPECT_TRUE(graphOk(constGraph(0)));
 }
 
 TEST_F(SttRecognizerFileChecks, AcceptsTheGeneratedGraphWhenItIsPresent) {
@@ -81,16 +101,13 @@ TEST_F(SttRecognizerFileChecks, RejectsMissingEmptyRandomAndTruncatedGraphs) {
     EXPECT_FALSE(graphOk(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length))))
         << "cut at " << length << " of " << good.size();
   }
-  FstBytes constGraph;
-  constGraph.header("const", 2, 0, 0, 2, 3);
-  constGraph.bytes.resize(constGraph.bytes.size() + 2 * 20 + 3 * 16 - 1);
-  EXPECT_FALSE(graphOk(constGraph.bytes));
+  EXPECT_FALSE(graphOk(constGraph(1)));
 }
 
 TEST_F(SttRecognizerFileChecks, RejectsGraphsWithAWrongHeaderField) {
-  auto tiny = [](const std::string& fstType, int32_t version, const std::string& arcType) {
+  auto tiny = [](const std::string& fstType, int32_t version, const std::string& arcType, int32_t flags = 0) {
     FstBytes f;
-    f.header(fstType, version, 0, 0, 1, 1, arcType);
+    f.header(fstType, version, flags, 0, 1, 1, arcType);
     f.state(0.0f, 1).arc(1, 0, 0);
     return f.bytes;
   };
@@ -98,43 +115,19 @@ TEST_F(SttRecognizerFileChecks, RejectsGraphsWithAWrongHeaderField) {
   EXPECT_FALSE(graphOk(tiny("vector", 1, "standard")));
   EXPECT_FALSE(graphOk(tiny("vector", 2, "log")));
   EXPECT_FALSE(graphOk(tiny("compact", 2, "standard")));
+  EXPECT_FALSE(graphOk(tiny("vector", 2, "standard", 0x1)));  // symbol tables flagged but absent
   std::vector<uint8_t> badMagic = tiny("vector", 2, "standard");
   badMagic[0] ^= 0xff;
   EXPECT_FALSE(graphOk(badMagic));
-
-  FstBytes flaggedWithoutTables;
-  flaggedWithoutTables.header("vector", 2, 0x1, 0, 1, 1);
-  flaggedWithoutTables.state(0.0f, 1).arc(1, 0, 0);
-  EXPECT_FALSE(graphOk(flaggedWithoutTables.bytes));
 }
 
 TEST_F(SttRecognizerFileChecks, RejectsCountsAndStateIndexesThatDoNotFit) {
-  FstBytes arcOutOfRange;
-  arcOutOfRange.header("vector", 2, 0, 0, 1, 1);
-  arcOutOfRange.state(0.0f, 1).arc(1, 0, 1);
-  EXPECT_FALSE(graphOk(arcOutOfRange.bytes));
-
-  for (int64_t start : {int64_t{-1}, int64_t{1}}) {
-    FstBytes badStart;
-    badStart.header("vector", 2, 0, start, 1, 0);
-    badStart.state(0.0f, 0);
-    EXPECT_FALSE(graphOk(badStart.bytes)) << "start " << start;
-  }
-
-  FstBytes hugeStates;
-  hugeStates.header("vector", 2, 0, 0, std::numeric_limits<int64_t>::max(), 0);
-  hugeStates.state(0.0f, 0);
-  EXPECT_FALSE(graphOk(hugeStates.bytes));
-
-  FstBytes hugeArcs;
-  hugeArcs.header("vector", 2, 0, 0, 1, 0);
-  hugeArcs.state(0.0f, std::numeric_limits<int64_t>::max());
-  EXPECT_FALSE(graphOk(hugeArcs.bytes));
-
-  FstBytes negativeArcs;
-  negativeArcs.header("vector", 2, 0, 0, 1, 0);
-  negativeArcs.state(0.0f, -1);
-  EXPECT_FALSE(graphOk(negativeArcs.bytes));
+  const int64_t huge = std::numeric_limits<int64_t>::max();
+  EXPECT_FALSE(graphOk(oneStateGraph(0, 1, 1, 1)));  // an arc to a state beyond the count
+  for (int64_t start : {int64_t{-1}, int64_t{1}}) EXPECT_FALSE(graphOk(oneStateGraph(start, 1, 0, 0))) << start;
+  EXPECT_FALSE(graphOk(oneStateGraph(0, huge, 0, 0)));
+  EXPECT_FALSE(graphOk(oneStateGraph(0, 1, 0, huge)));
+  EXPECT_FALSE(graphOk(oneStateGraph(0, 1, 0, -1)));
 }
 
 TEST_F(SttRecognizerFileChecks, AcceptsTokenTablesOfSymbolIdLinesWithABlank) {
@@ -149,14 +142,10 @@ TEST_F(SttRecognizerFileChecks, AcceptsTokenTablesOfSymbolIdLinesWithABlank) {
 
 TEST_F(SttRecognizerFileChecks, RejectsEmptyBlanklessAndMalformedTokenTables) {
   EXPECT_FALSE(isValidTokensFile((dir.path() / "absent.txt").string()));
-  EXPECT_FALSE(tokensOk(""));
-  EXPECT_FALSE(tokensOk("\n\n"));
-  EXPECT_FALSE(tokensOk("a 0\nb 1\n"));
-  EXPECT_FALSE(tokensOk("<blk>\n"));
-  EXPECT_FALSE(tokensOk("<blk> 0\nHI\n"));
-  EXPECT_FALSE(tokensOk("<blk> 0\nHI one\n"));
-  EXPECT_FALSE(tokensOk("<blk> 0\nHI -1\n"));
-  EXPECT_FALSE(tokensOk("<blk> 0 extra\n"));
+  for (const char* table :
+       {"", "\n\n", "a 0\nb 1\n", "<blk>\n", "<blk> 0\nHI\n", "<blk> 0\nHI one\n", "<blk> 0\nHI -1\n", "<blk> 0 extra\n"}) {
+    EXPECT_FALSE(tokensOk(table)) << table;
+  }
   std::mt19937 rng(99);
   std::string noise(512, '\0');
   for (char& c : noise) c = static_cast<char>(rng());
@@ -164,10 +153,8 @@ TEST_F(SttRecognizerFileChecks, RejectsEmptyBlanklessAndMalformedTokenTables) {
 }
 
 TEST(RecognizerMetadataRules, AcceptTheNineKeysAsIntegerLists) {
-  const auto entries = model_files::recognizerMetadata();
-  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())), "");
-  const auto real = model_files::with(entries, "encoder_dims", "192,256,384,512,384,256");
-  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(real.begin(), real.end())), "");
+  EXPECT_EQ(metadataProblem(model_files::recognizerMetadata()), "");
+  EXPECT_EQ(metadataProblem(model_files::with(model_files::recognizerMetadata(), "encoder_dims", "192,256,384,512,384,256")), "");
   if (fs::exists(defaultSTTModelPath())) {
     EXPECT_EQ(recognizerModelProblem(defaultSTTModelPath()), "");
   }
@@ -175,23 +162,19 @@ TEST(RecognizerMetadataRules, AcceptTheNineKeysAsIntegerLists) {
 }
 
 TEST(RecognizerMetadataRules, RefuseAMissingOrMalformedKeyNamingIt) {
-  for (const auto& [key, value] : model_files::recognizerMetadata()) {
-    const auto entries = model_files::without(model_files::recognizerMetadata(), key);
-    EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())), "metadata '" + key + "' is missing");
+  const Entries good = model_files::recognizerMetadata();
+  for (const auto& [key, value] : good) {
+    EXPECT_EQ(metadataProblem(model_files::without(good, key)), "metadata '" + key + "' is missing");
   }
   for (const std::string bad : {"-1", "8,,8", ",8", "8,", "abc", "8 8", "1.5"}) {
-    const auto entries = model_files::with(model_files::recognizerMetadata(), "num_heads", bad);
-    EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(entries.begin(), entries.end())),
+    EXPECT_EQ(metadataProblem(model_files::with(good, "num_heads", bad)),
               "metadata 'num_heads' is not a list of non-negative integers (" + bad + ")");
   }
-  auto twice = model_files::recognizerMetadata();
+  Entries twice = good, emptyKey = good;
   twice.emplace_back("T", "46");
-  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(twice.begin(), twice.end())),
-            "metadata 'T' is given twice with different values");
-  auto emptyKey = model_files::recognizerMetadata();
+  EXPECT_EQ(metadataProblem(twice), "metadata 'T' is given twice with different values");
   emptyKey.insert(emptyKey.end(), {{"", "a"}, {"", "b"}});
-  EXPECT_EQ(recognizerMetadataProblem(ModelMetadata(emptyKey.begin(), emptyKey.end())),
-            "metadata '' is given twice with different values");
+  EXPECT_EQ(metadataProblem(emptyKey), "metadata '' is given twice with different values");
 }
 
 TEST_F(SttRecognizerFileChecks, ModelFileProblemsNameTheFile) {
