@@ -4,7 +4,6 @@
 // program elsewhere (no "files" folder beside it, or an odd file name) run
 // in a copy of it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>

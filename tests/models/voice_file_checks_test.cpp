@@ -129,26 +129,22 @@ TEST(VoiceFiles, NameTheFileAndSkipMissingOnes) {
   model_files::writeBytes(model, model_files::onnxModel(voiceMetadata()));
   model_files::writeText(tokens, model_files::kTinyVoiceTokens);
   model_files::writeTinyEspeakData(data);
-  EXPECT_EQ(voiceFilesProblem(model.string(), tokens.string(), data.string()), "");
+  const auto problem = [&](const fs::path& m) { return voiceFilesProblem(m.string(), tokens.string(), data.string()); };
+  EXPECT_EQ(problem(model), "");
   EXPECT_EQ(voiceFilesProblem("/nonexistent/m.onnx", "/nonexistent/t.txt", "/nonexistent/d"), "");
 
   model_files::writeText(tokens, "_ 0\n^ 1\n$ 2\na 3\na 4\n");
-  EXPECT_EQ(voiceFilesProblem(model.string(), tokens.string(), data.string()),
-            "Tokens file " + tokens.string() + " line 5: duplicate symbol 'a' (first on line 4)");
+  EXPECT_EQ(problem(model), "Tokens file " + tokens.string() + " line 5: duplicate symbol 'a' (first on line 4)");
   model_files::writeText(tokens, "_ 0\n");
-  EXPECT_EQ(voiceFilesProblem(model.string(), tokens.string(), data.string()),
-            "Tokens file " + tokens.string() + ": the symbol '^' is missing");
+  EXPECT_EQ(problem(model), "Tokens file " + tokens.string() + ": the symbol '^' is missing");
   model_files::writeText(tokens, model_files::kTinyVoiceTokens);
 
   model_files::writeBytes(model, model_files::onnxModel(without(voiceMetadata(), "n_speakers")));
-  EXPECT_EQ(voiceFilesProblem(model.string(), tokens.string(), data.string()),
-            "Model file " + model.string() + ": metadata 'n_speakers' is missing");
+  EXPECT_EQ(problem(model), "Model file " + model.string() + ": metadata 'n_speakers' is missing");
   const fs::path ortModel = dir.path() / "voice.ort";
   model_files::writeBytes(ortModel, model_files::onnxModel(voiceMetadata()));
-  EXPECT_EQ(voiceFilesProblem(ortModel.string(), tokens.string(), data.string()),
-            "Model file " + ortModel.string() + ": cannot be read as an ORT model");
-  EXPECT_EQ(voiceFilesProblem(dir.path().string(), tokens.string(), data.string()),
-            "Model file " + dir.path().string() + ": not a regular file");
+  EXPECT_EQ(problem(ortModel), "Model file " + ortModel.string() + ": cannot be read as an ORT model");
+  EXPECT_EQ(problem(dir.path()), "Model file " + dir.path().string() + ": not a regular file");
   EXPECT_EQ(voiceFilesProblem("/nonexistent/m.onnx", "/nonexistent/t.txt", tokens.string()),
             "Data directory " + tokens.string() + ": not a directory");
 
