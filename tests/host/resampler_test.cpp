@@ -80,11 +80,13 @@ struct SineSource {
   long calls = 0, violations = 0;
 };
 
-// A resampler from the source rate and block that pulls `src`.
+// A resampler from the source rate and block that pulls its own sine source.
 struct SineResampler : AudioGraphResampler {
-  explicit SineResampler(SineSource& src) : AudioGraphResampler(kSourceRate, static_cast<int>(kSourceBlock)) {
-    setProcessCallback([&src](AudioBusList& in, AudioBusList& out) { return src(in, out); });
+  explicit SineResampler(std::vector<int> freqs = {1000})
+      : AudioGraphResampler(kSourceRate, static_cast<int>(kSourceBlock)), src(std::move(freqs)) {
+    setProcessCallback([this](AudioBusList& in, AudioBusList& out) { return src(in, out); });
   }
+  SineSource src;
 };
 
 // The host side: one output block of up to 4096 frames per channel.
@@ -191,8 +193,7 @@ class ResamplerAccuracy : public ::testing::TestWithParam<int> {};
 
 TEST_P(ResamplerAccuracy, OneKilohertzToneKeepsFrequencyLevelAndTimingOverAMinute) {
   const int rate = GetParam();
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
 
   // Look-ahead after every call, reported by the resampler and counted here
   // (source frames pulled minus source frames delivered as output; the
@@ -201,7 +202,7 @@ TEST_P(ResamplerAccuracy, OneKilohertzToneKeepsFrequencyLevelAndTimingOverAMinut
   long inconsistent = 0, samples = 0;
   auto observe = [&](std::size_t produced) {
     double latency = r.getLatencyFrames();
-    double ahead = static_cast<double>(src.position) - static_cast<double>(produced) * kSourceRate / rate;
+    double ahead = static_cast<double>(r.src.position) - static_cast<double>(produced) * kSourceRate / rate;
     if (latency > ahead + 1e-6 || latency < ahead - kSourceBlock - 1e-6) ++inconsistent;
     if (produced >= static_cast<std::size_t>(rate)) {  // primed
       maxLatency = std::max(maxLatency, latency);
@@ -215,7 +216,7 @@ TEST_P(ResamplerAccuracy, OneKilohertzToneKeepsFrequencyLevelAndTimingOverAMinut
   ASSERT_EQ(out.frames(), seconds * rate);
   EXPECT_EQ(out.falseResults, 0);
   EXPECT_EQ(out.unfilledSamples, 0);
-  EXPECT_EQ(src.violations, 0);
+  EXPECT_EQ(r.src.violations, 0);
   const std::vector<float>& y = out.channels[0];
 
   // Distortion and noise over the whole minute after one second of warm-up.
@@ -260,8 +261,7 @@ TEST_P(ResamplerAccuracy, OneKilohertzToneKeepsFrequencyLevelAndTimingOverAMinut
             << " Hz, look-ahead mean " << meanLatency << " / max " << maxLatency << " source frames = "
             << 1000.0 * meanLatency / kSourceRate << " / " << 1000.0 * maxLatency / kSourceRate
             << " ms (pulled ahead incl. unread block rest max " << 1000.0 * maxAhead / kSourceRate
-            << " ms), 1 kHz phase delay "
-            << phaseDelayMs << " ms (mod 1 ms)\n";
+            << " ms), 1 kHz phase delay " << phaseDelayMs << " ms (mod 1 ms)\n";
   RecordProperty("thdn_db", std::to_string(whole.thdnDb));
   RecordProperty("latency_ms", std::to_string(1000.0 * maxLatency / kSourceRate));
 }
@@ -282,13 +282,12 @@ class ResamplerBlocks : public ::testing::TestWithParam<BlockCase> {};
 TEST_P(ResamplerBlocks, EveryBlockIsFilledCompletelyWithTheSameAudio) {
   const BlockCase& bc = GetParam();
   const std::size_t total = static_cast<std::size_t>(bc.rate) * 3 / 2;
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
   Rendered out = render(r, bc.rate, 1, bc.blocks, total);
   ASSERT_EQ(out.frames(), total);
   EXPECT_EQ(out.unfilledSamples, 0);
   EXPECT_EQ(out.falseResults, 0);
-  EXPECT_EQ(src.violations, 0);
+  EXPECT_EQ(r.src.violations, 0);
 
   // A gap, repeat or skip anywhere after warm-up shows as a residual peak.
   const std::size_t warm = bc.rate / 5;
@@ -299,8 +298,7 @@ TEST_P(ResamplerBlocks, EveryBlockIsFilledCompletelyWithTheSameAudio) {
 
   // The host's block size does not change the audio: compare with a run in
   // 10 ms blocks from the first sample on.
-  SineSource refSrc({1000});
-  SineResampler ref(refSrc);
+  SineResampler ref;
   Rendered expected = render(ref, bc.rate, 1, {static_cast<unsigned>(bc.rate / 100)}, total);
   double maxDiff = 0;
   for (std::size_t i = 0; i < total; ++i) maxDiff = std::max(maxDiff, std::abs(double(out.channels[0][i]) - expected.channels[0][i]));
@@ -321,36 +319,33 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ResamplerChannels, EachChannelCarriesItsOwnSourceChannel) {
   for (unsigned channels : {2u, 16u}) {
     SCOPED_TRACE(channels);
-    SineSource src({1000, 1500, 700, 2000});
-    src.expectedChannels = channels;
-    SineResampler r(src);
+    SineResampler r({1000, 1500, 700, 2000});
+    r.src.expectedChannels = channels;
     Rendered out = render(r, 48000, channels, {480}, 48000);
     EXPECT_EQ(out.unfilledSamples, 0);
     EXPECT_EQ(out.falseResults, 0);
-    EXPECT_EQ(src.violations, 0);
+    EXPECT_EQ(r.src.violations, 0);
     for (unsigned c = 0; c < channels; ++c)
-      EXPECT_LE(fitTone(out.channels[c], 9600, 38400, src.freqs[c % src.freqs.size()], 48000).thdnDb, -90.0) << c;
+      EXPECT_LE(fitTone(out.channels[c], 9600, 38400, r.src.freqs[c % r.src.freqs.size()], 48000).thdnDb, -90.0) << c;
   }
 }
 
 TEST(ResamplerChannels, ChangingTheChannelCountReconfigures) {
-  SineSource src({1000, 1500});
-  SineResampler r(src);
+  SineResampler r({1000, 1500});
   for (unsigned channels : {1u, 2u, 1u}) {
     SCOPED_TRACE(channels);
-    src.expectedChannels = channels;
+    r.src.expectedChannels = channels;
     Rendered out = render(r, 48000, channels, {480}, 24000);
     EXPECT_EQ(out.unfilledSamples, 0);
     EXPECT_EQ(out.falseResults, 0);
     for (unsigned c = 0; c < channels; ++c)
-      EXPECT_LE(fitTone(out.channels[c], 4800, 19200, src.freqs[c], 48000).thdnDb, -90.0) << "channel " << c;
+      EXPECT_LE(fitTone(out.channels[c], 4800, 19200, r.src.freqs[c], 48000).thdnDb, -90.0) << "channel " << c;
   }
-  EXPECT_EQ(src.violations, 0);
+  EXPECT_EQ(r.src.violations, 0);
 }
 
 TEST(ResamplerRates, ChangingTheOutputRateBetweenCallsKeepsConverting) {
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
   for (int rate : {48000, 44100, 48000, 22050, 96000}) {
     SCOPED_TRACE(rate);
     Rendered out = render(r, rate, 1, {static_cast<unsigned>(rate / 100)}, rate / 2);
@@ -362,15 +357,14 @@ TEST(ResamplerRates, ChangingTheOutputRateBetweenCallsKeepsConverting) {
     EXPECT_GT(r.getLatencyFrames(), 0.0);
     EXPECT_LE(r.getLatencyFrames(), 0.020 * kSourceRate);
   }
-  EXPECT_EQ(src.violations, 0);
+  EXPECT_EQ(r.src.violations, 0);
 }
 
 TEST(ResamplerRates, ProcessAllocatesNothingOnceConfigured) {
   if (!allocation_counter::available()) GTEST_SKIP() << "operator new belongs to the sanitizer in this build";
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
   HostBlock host(2);
-  src.expectedChannels = 2;
+  r.src.expectedChannels = 2;
   std::vector<unsigned> blocks = randomBlocks(3, 200);
   long allocations = 0;
   for (int round = 0; round < 2; ++round) {
@@ -381,7 +375,7 @@ TEST(ResamplerRates, ProcessAllocatesNothingOnceConfigured) {
     EXPECT_TRUE(ok);
   }
   EXPECT_EQ(allocations, 0);
-  EXPECT_EQ(src.violations, 0);
+  EXPECT_EQ(r.src.violations, 0);
 }
 
 // Output prefilled with 1.0: a false result must leave it silent.
@@ -392,15 +386,14 @@ bool processOnce(AudioGraphResampler& r, HostBlock& host, int rate, unsigned fra
 }
 
 TEST(ResamplerFailures, NonPositiveOutputRateGivesSilenceAndFalse) {
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
   HostBlock host(1);
   bool silent = false;
   for (int rate : {0, -48000}) {
     EXPECT_FALSE(processOnce(r, host, rate, 480, &silent)) << rate;
     EXPECT_TRUE(silent) << rate;
   }
-  EXPECT_EQ(src.calls, 0);
+  EXPECT_EQ(r.src.calls, 0);
   EXPECT_EQ(r.getLatencyFrames(), 0.0);
   // A valid rate afterwards converts again, also after a bad call mid-stream.
   EXPECT_TRUE(processOnce(r, host, 48000, 480, &silent));
@@ -427,13 +420,12 @@ TEST(ResamplerFailures, NonPositiveSourceRateOrBlockGivesSilenceAndFalse) {
 }
 
 TEST(ResamplerFailures, MissingOutputBusOrBufferGivesFalse) {
-  SineSource src({1000});
-  SineResampler r(src);
+  SineResampler r;
   AudioBusArray<0> in, noBus;
   AudioBusArray<1> noBuffer;
   EXPECT_FALSE(r.process(in, noBus));
   EXPECT_FALSE(r.process(in, noBuffer));
-  EXPECT_EQ(src.calls, 0);
+  EXPECT_EQ(r.src.calls, 0);
 }
 
 TEST(ResamplerFailures, FailingCallbackCountsAsSilenceButOutputIsStillFilled) {
