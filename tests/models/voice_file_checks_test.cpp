@@ -75,15 +75,13 @@ TEST(VoiceMetadataRules, RefuseWhatEndsTheEngine) {
                           "jieba", "has_g2pw"}) {
     EXPECT_EQ(metadataProblem(with(voiceMetadata(), key, "-2")), std::string("metadata '") + key + "' is negative (-2)");
   }
-  Entries twice = voiceMetadata();
+  Entries twice = voiceMetadata(), same = twice, emptyKey = twice;
   twice.emplace_back("sample_rate", "-1");
   EXPECT_EQ(metadataProblem(twice), "metadata 'sample_rate' is given twice with different values");
-  Entries same = voiceMetadata();
   same.emplace_back("sample_rate", "16000");
   EXPECT_EQ(metadataProblem(same), "");
   // A conflict under the empty key is one too, and must not hide a
   // conflicting "comment" behind it.
-  Entries emptyKey = voiceMetadata();
   emptyKey.insert(emptyKey.end(), {{"", ""}, {"", "English"}, {"comment", "not the voice's kind"}});
   EXPECT_EQ(metadataProblem(emptyKey), "metadata '' is given twice with different values");
 }
