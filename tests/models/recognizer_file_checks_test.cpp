@@ -72,8 +72,7 @@ TEST_F(SttRecognizerFileChecks, AcceptsWellFormedVectorAndConstGraphs) {
   FstBytes withSymbols;
   withSymbols.header("vector", 2, 0x3, 0, 1, 1);
   const auto table = symbolTable({"<eps>", "HI"});
-  withSymbols.bytes.insert(withSymbols.bytes.end(), table.begin(), table.end());
-  withSymbols.bytes.insert(withSymbols.bytes.end(), table.begin(), table.end());
+  for (int io = 0; io < 2; ++io) withSymbols.bytes.insert(withSymbols.bytes.end(), table.begin(), table.end());  // in, out
   withSymbols.state(0.0f, 1).arc(1, 1, 0);
   EXPECT_TRUE(graphOk(withSymbols.bytes));
 
