@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <filesystem>
 #include <fstream>

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 
 #include "SttTestFiles.h"

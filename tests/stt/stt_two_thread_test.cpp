@@ -9,7 +9,6 @@
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/STTInternals.h"
 #include "support/TestBlock.h"
 
 using namespace quorvel;

@@ -8,7 +8,6 @@
 #include <limits>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
