@@ -35,7 +35,6 @@ TEST(TTSGenerationSettings, EveryGenerationAsksForSpeakerZeroAtNormalSpeed) {
             (std::vector<std::string>{"Created.", "Asked.", "This first sentence is long enough to be cut at once.",
                                       "Then the second sentence waits until the first one has played out."}));
   const fake_engine::GenerationSettings speakerZeroNormalSpeed{0, 1.0f};
-  EXPECT_EQ(fake_engine::generationSettings(),
-            std::vector<fake_engine::GenerationSettings>(4, speakerZeroNormalSpeed));
+  EXPECT_EQ(fake_engine::generationSettings(), std::vector<fake_engine::GenerationSettings>(4, speakerZeroNormalSpeed));
   fake_engine::reset();
 }

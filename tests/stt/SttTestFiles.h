@@ -10,7 +10,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <filesystem>
 #include <fstream>
@@ -45,14 +44,12 @@ class WorkingDirectory {
 
 inline void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
   fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  model_files::writeBytes(path, bytes);
 }
 
 inline void writeText(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  model_files::writeText(path, text);
 }
 
 inline std::string readText(const fs::path& path) {

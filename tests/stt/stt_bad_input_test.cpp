@@ -18,7 +18,6 @@
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/STTInternals.h"
 #include "support/LogCapture.h"
 #include "support/TestBlock.h"
 

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include <quorvel/AudioBuffer.h>
 #include <quorvel/AudioBus.h>
 
 #include "SttTestFiles.h"
@@ -62,6 +61,10 @@ class SttAudioIntake : public ::testing::Test {
     return bus;
   }
   unsigned buffered() const { return internals->inputBuffer->getAvailableFramesToConsume(); }
+  bool setFormat(int rate, unsigned channels = 1) {
+    AudioBusFormat format{rate, channels};
+    return internals->setBusFormat(format);
+  }
 
   stt_test::TempDir dir;
   stt_test::RecognizerFiles files;
@@ -211,14 +214,12 @@ TEST_F(SttAudioIntake, EngineExceptionsWhileDecodingGiveEmptyText) {
 }
 
 TEST_F(SttAudioIntake, TheFormatRateIsWhatTheEngineReceivesEvenWhenTheChannelCountIsRefused) {
-  AudioBusFormat mono16k{16000, 1};
-  EXPECT_TRUE(internals->setBusFormat(mono16k));
+  EXPECT_TRUE(setFormat(16000));
   AudioBus& a = mono(10);
   ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
-  AudioBusFormat stereo44k{44100, 2};
   LogCapture log;
-  EXPECT_FALSE(internals->setBusFormat(stereo44k));
+  EXPECT_FALSE(setFormat(44100, 2));
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"[SherpaSTTNode] Number of channels must be 1."}));
   EXPECT_EQ(log.entries().at(0).first, LogLevel::Error);
   EXPECT_EQ(internals->sampleRate.load(), 44100u);
@@ -230,32 +231,28 @@ TEST_F(SttAudioIntake, TheFormatRateIsWhatTheEngineReceivesEvenWhenTheChannelCou
 TEST_F(SttAudioIntake, RatesOutsideTheSupportedRangeAreRefusedAndNotStored) {
   for (int rate : {0, 1, -16000, 7999, 192001, std::numeric_limits<int>::min()}) {
     SCOPED_TRACE(rate);
-    AudioBusFormat format{rate, 1};
     LogCapture log;
-    EXPECT_FALSE(internals->setBusFormat(format));
+    EXPECT_FALSE(setFormat(rate));
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"[SherpaSTTNode] Unsupported sample rate: " +
                                                      std::to_string(rate) + " Hz (8000 to 192000 supported)."}));
     EXPECT_EQ(internals->sampleRate.load(), 48000u);
   }
   for (int rate : {8000, 192000}) {
-    AudioBusFormat format{rate, 1};
-    EXPECT_TRUE(internals->setBusFormat(format));
+    EXPECT_TRUE(setFormat(rate));
     EXPECT_EQ(internals->sampleRate.load(), static_cast<uint32_t>(rate));
   }
 }
 
 TEST_F(SttAudioIntake, ARateChangeAfterTheStreamWasFedStartsANewStream) {
-  AudioBusFormat f16{16000, 1};
-  AudioBusFormat f48{48000, 1};
-  ASSERT_TRUE(internals->setBusFormat(f16));
+  ASSERT_TRUE(setFormat(16000));
   AudioBus& a = mono(10);
   ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
-  ASSERT_TRUE(internals->setBusFormat(f16));  // unchanged rate: same stream
+  ASSERT_TRUE(setFormat(16000));  // unchanged rate: same stream
   ASSERT_TRUE(internals->consume(a));
   internals->processAudio();
   EXPECT_EQ(fake_engine::calls().createStream.load(), 0);
-  ASSERT_TRUE(internals->setBusFormat(f48));
+  ASSERT_TRUE(setFormat(48000));
   ASSERT_TRUE(internals->consume(a));
   LogCapture log;
   internals->processAudio();
@@ -266,8 +263,7 @@ TEST_F(SttAudioIntake, ARateChangeAfterTheStreamWasFedStartsANewStream) {
 }
 
 TEST_F(SttAudioIntake, ARateChangeOnAFreshStreamNeedsNoNewStream) {
-  AudioBusFormat f16{16000, 1};
-  ASSERT_TRUE(internals->setBusFormat(f16));
+  ASSERT_TRUE(setFormat(16000));
   ASSERT_TRUE(internals->consume(mono(10)));
   internals->processAudio();
   EXPECT_EQ(fake_engine::calls().createStream.load(), 0);
@@ -278,8 +274,7 @@ TEST_F(SttAudioIntake, AFailedStreamReplacementUnloadsTheModelAndKeepsTheAudio) 
   AudioBus& a = mono(10);
   ASSERT_TRUE(internals->consume(a));
   internals->processAudio();  // fed at 48000
-  AudioBusFormat f16{16000, 1};
-  ASSERT_TRUE(internals->setBusFormat(f16));
+  ASSERT_TRUE(setFormat(16000));
   ASSERT_TRUE(internals->consume(a));
   fake_engine::knobs().createStreamFails = true;
   LogCapture log;
@@ -296,8 +291,7 @@ TEST_F(SttAudioIntake, AReloadStartsTheRateRecordAfresh) {
   ASSERT_TRUE(internals->consume(a));
   internals->processAudio();  // fed at 48000
   ASSERT_TRUE(internals->loadSherpaModel(files.model, files.tokens, files.graph));
-  AudioBusFormat f16{16000, 1};
-  ASSERT_TRUE(internals->setBusFormat(f16));
+  ASSERT_TRUE(setFormat(16000));
   ASSERT_TRUE(internals->consume(a));
   LogCapture log;
   internals->processAudio();

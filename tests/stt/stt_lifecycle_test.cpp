@@ -2,7 +2,6 @@
 // against the engine double.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>

@@ -9,7 +9,6 @@
 #include "SttTestFiles.h"
 #include "fake_engine/FakeEngine.h"
 #include "stt/SherpaSTTNode.h"
-#include "stt/STTInternals.h"
 #include "support/TestBlock.h"
 
 using namespace quorvel;
@@ -55,13 +54,9 @@ TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) 
 
   const std::vector<float> accepted = fake_engine::acceptedSamples();
   ASSERT_EQ(accepted.size(), static_cast<size_t>(kBlock) * kBlocks);
-  size_t firstMismatch = accepted.size();
-  for (size_t i = 0; i < accepted.size(); ++i) {
-    if (accepted[i] != static_cast<float>(i)) {
-      firstMismatch = i;
-      break;
-    }
-  }
+  size_t firstMismatch = 0;
+  while (firstMismatch < accepted.size() && accepted[firstMismatch] == static_cast<float>(firstMismatch))
+    ++firstMismatch;
   EXPECT_EQ(firstMismatch, accepted.size()) << "sample out of order or altered";
   for (int32_t rate : fake_engine::acceptedSampleRates()) EXPECT_EQ(rate, 48000);
   EXPECT_GE(fake_engine::calls().acceptWaveform.load(), 1);

@@ -32,6 +32,7 @@ using quorvel::extensions::sherpa::SherpaTTSNode;
 using Internals = quorvel::extensions::sherpa::SherpaTTSNode::Internals;
 using EventLog = test_kit::EventRecorder;
 using Entries = std::vector<std::pair<quorvel::LogLevel, std::string>>;  // log lines with their levels
+using Texts = std::vector<std::string>;
 
 // An output block pre-filled with a non-zero value, so that a render that
 // forgets to clear shows.

@@ -8,7 +8,6 @@
 #include <limits>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include <quorvel/AudioBus.h>
 #include <quorvel/Logger.h>
@@ -28,7 +27,7 @@ class BadInputTTS : public TTSFixture {
   bool speaksAfterwards(SherpaTTSNode& node, unsigned channels = 1, int rate = 16000, unsigned frames = 160) {
     EventLog events(node);
     node.synthesize("Hello world.");
-    if (events.startedTexts() != std::vector<std::string>{"Hello world."}) return false;
+    if (events.startedTexts() != Texts{"Hello world."}) return false;
     bool audible = false;
     for (int i = 0; i < 2000 && events.count("finished") == 0; ++i) {
       Block block(channels, frames, rate);
@@ -64,7 +63,7 @@ TEST_F(BadInputTTS, AMapOrAnEmptyValueForAStringParameterIsRefusedByName) {
     Result<QVAny> r = node->callAction(action, params);
     EXPECT_FALSE(r.isOk());
     EXPECT_EQ(r.error(), expected);
-    EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action '" + action + "' refused: " + expected}));
+    EXPECT_EQ(logs->lines(), Texts{"[SherpaTTSNode] Action '" + action + "' refused: " + expected});
   }
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
   EXPECT_EQ(fake_engine::calls().createTts.load(), creates);
@@ -76,13 +75,12 @@ TEST_F(BadInputTTS, ScalarsOfAnotherTypeConvertByTheHostsRules) {
   auto node = makeNode();
   for (const QVAny& text : {QVAny(42), QVAny(2.5), QVAny(true), QVAny(std::numeric_limits<double>::quiet_NaN())})
     EXPECT_TRUE(node->callAction("synthesize", QVAnyMap{{"text", text}}).isOk());
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"42", "2.5", "true", "nan"}));
+  EXPECT_EQ(fake_engine::generatedTexts(), (Texts{"42", "2.5", "true", "nan"}));
 
   // "isFinal" as a string: only "true" and "1" flush; anything else holds.
   node->clearStreamingBuffer();
-  for (const char* notTrue : {"yes", "TRUE", "false", ""}) {
+  for (const char* notTrue : {"yes", "TRUE", "false", ""})
     ASSERT_TRUE(node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny("a")}, {"isFinal", QVAny(notTrue)}}).isOk());
-  }
   EXPECT_EQ(in(*node).streamingBuffer, "aaaa");
   ASSERT_TRUE(node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny("b")}, {"isFinal", QVAny("1")}}).isOk());
   EXPECT_TRUE(in(*node).streamingBuffer.empty());
@@ -133,8 +131,7 @@ TEST_F(BadInputTTS, NegativeRatesAreRefusedAndTheLastGoodRateStays) {
       SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(channels) + " channels");
       logs->clear();
       EXPECT_FALSE(setFormat(*node, rate, channels));
-      EXPECT_EQ(logs->lines(),
-                (std::vector<std::string>{"[SherpaTTSNode] Unsupported sample rate: " + std::to_string(rate) + " Hz."}));
+      EXPECT_EQ(logs->lines(), (Texts{"[SherpaTTSNode] Unsupported sample rate: " + std::to_string(rate) + " Hz."}));
       EXPECT_EQ(logs->entries().front().first, quorvel::LogLevel::Error);
     }
   }
@@ -260,7 +257,7 @@ TEST_F(BadInputTTS, AnEngineErrorWhileSynthesizingIsLoggedAndPublishesNothing) {
   EXPECT_TRUE(logs->contains("[SherpaTTSNode] Engine error while synthesizing: fake engine: generation failed"));
   EXPECT_EQ(in(*node).nextItem.load(), nullptr);
   EXPECT_TRUE(in(*node).generatedAudioItems.empty());
-  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"}));
+  EXPECT_EQ(events->names(), Texts{"synthesisStarted"});
   fake_engine::knobs().generateThrows = false;
   EXPECT_TRUE(speaksAfterwards(*node));
 }

@@ -51,11 +51,10 @@ TEST_F(TTSConcurrency, TeardownWaitsForARunningProduce) {
         delete node;
         node = nullptr;
         break;
-      case Teardown::FormatChange: {
+      case Teardown::FormatChange:
         EXPECT_TRUE(setFormat(*node, 16000, 1));
         EXPECT_EQ(in(*node).resampler, nullptr);
         break;
-      }
     }
     EXPECT_TRUE(leaving.load()) << "the teardown returned while produce was still running";
     audio.join();
@@ -131,11 +130,7 @@ TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
     std::unique_lock<std::mutex> looking(in(*node).streamingMutex);
     std::atomic<bool> done{false};
     std::thread control([&] {
-      if (reload) {
-        this->reload(*node);
-      } else {
-        node->synthesize("Third.");
-      }
+      reload ? void(this->reload(*node)) : node->synthesize("Third.");
       done.store(true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -178,10 +173,7 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
       case 2: node->stop(); break;
       case 3: node->clearStreamingBuffer(); break;
       case 4: reload(*node); break;
-      case 5: {
-        setFormat(*node, (dice >> 4) % 2 == 0 ? 16000 : 48000, 2);
-        break;
-      }
+      case 5: setFormat(*node, (dice >> 4) % 2 == 0 ? 16000 : 48000, 2); break;
       case 6: {
         Block nested(2, 160, 48000);
         node->produce(nested.bus());  // renders silence: a produce inside a produce
@@ -231,16 +223,11 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
       case 4:
         reload(*node);
         break;
-      case 5: {
+      case 5:
         setFormat(*node, rates[rng() % std::size(rates)], channels[rng() % std::size(channels)]);
         break;
-      }
       case 6:
-        if (rng() % 2 == 0) {
-          node->clearStreamingBuffer();
-        } else {
-          node->stop();
-        }
+        rng() % 2 == 0 ? node->clearStreamingBuffer() : node->stop();
         break;
       default:
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));

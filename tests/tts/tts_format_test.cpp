@@ -39,8 +39,7 @@ TEST_F(TTSFormat, OtherChannelCountsAreRefusedAndChangeNothing) {
     for (int rate : {16000, 44100}) {
       logs->clear();
       EXPECT_FALSE(setFormat(*node, rate, channels)) << channels;
-      EXPECT_EQ(logs->lines(),
-                (std::vector<std::string>{"[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio."}));
+      EXPECT_EQ(logs->lines(), Texts{"[SherpaTTSNode] Sherpa TTS only supports mono or stereo audio."});
       EXPECT_EQ(logs->entries().front().first, quorvel::LogLevel::Error);
     }
   }

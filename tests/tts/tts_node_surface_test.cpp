@@ -79,7 +79,7 @@ TEST_F(TTSNodeSurface, UnknownCreationKeysAreReportedAndIgnored) {
   std::vector<std::string> errors;
   for (const auto& [level, line] : logs->entries())
     if (level == LogLevel::Error) errors.push_back(line);
-  EXPECT_EQ(errors, (std::vector<std::string>{"Unknown parameter: language", "Unknown parameter: voice"}));
+  EXPECT_EQ(errors, (Texts{"Unknown parameter: language", "Unknown parameter: voice"}));
   EXPECT_NE(in(*node).tts, nullptr);
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
   EXPECT_EQ(node->getActions().size(), 4u);
@@ -102,7 +102,7 @@ TEST_F(TTSNodeSurface, TextKeyIsSpokenDuringConstructionBeforeAnythingIsRegister
     eventsThen = base->getEvents().size();
   };
   auto* node = new (storage) SherpaTTSNode(QVAnyMap{{"text", QVAny("Hello *there*.")}});
-  EXPECT_EQ(spoken, (std::vector<std::string>{"Hello there."}));
+  EXPECT_EQ(spoken, Texts{"Hello there."});
   EXPECT_EQ(actionsThen, 0u);
   EXPECT_EQ(eventsThen, 0u);
   EXPECT_EQ(node->getActions().size(), 4u);
@@ -166,8 +166,8 @@ TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
   ASSERT_FALSE(logs->lines().empty());
   EXPECT_EQ(logs->lines().front(), "[SherpaTTSNode] Action 'synthesize' called with text: Good day.");
   EXPECT_EQ(logs->entries().front().first, LogLevel::Debug);
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Good day."}));
-  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Good day."}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{"Good day."});
+  EXPECT_EQ(events->startedTexts(), Texts{"Good day."});
 }
 
 TEST_F(TTSNodeSurface, AppendStreamingTextReadsIsFinalOnlyWhenPresent) {
@@ -180,7 +180,7 @@ TEST_F(TTSNodeSurface, AppendStreamingTextReadsIsFinalOnlyWhenPresent) {
 
   ASSERT_TRUE(
       node->callAction("appendStreamingText", QVAnyMap{{"token", QVAny(" Done")}, {"isFinal", QVAny("true")}}).isOk());
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Short. Done"}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{"Short. Done"});
   EXPECT_TRUE(in(*node).streamingBuffer.empty());
 
   ASSERT_TRUE(
@@ -195,7 +195,7 @@ TEST_F(TTSNodeSurface, ClearStreamingBufferIgnoresParameters) {
   Result<QVAny> r = node->callAction("clearStreamingBuffer", QVAnyMap{{"text", QVAny("ignored")}});
   ASSERT_TRUE(r.isOk());
   EXPECT_TRUE(r.value().isEmpty());
-  EXPECT_EQ(logs->lines(), (std::vector<std::string>{"[SherpaTTSNode] Action 'clearStreamingBuffer' called"}));
+  EXPECT_EQ(logs->lines(), Texts{"[SherpaTTSNode] Action 'clearStreamingBuffer' called"});
   EXPECT_TRUE(in(*node).streamingBuffer.empty());
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
 }
@@ -203,8 +203,7 @@ TEST_F(TTSNodeSurface, ClearStreamingBufferIgnoresParameters) {
 TEST_F(TTSNodeSurface, LoadModelIsDispatchedAndAnswersWithABoolean) {
   auto node = makeNode();
   QVAnyMap params{{"modelPath", QVAny(voice.model())},
-                  {"tokensPath", QVAny(voice.tokens())},
-                  {"dataPath", QVAny(voice.dataDir())}};
+                  {"tokensPath", QVAny(voice.tokens())}, {"dataPath", QVAny(voice.dataDir())}};
   Result<QVAny> ok = node->callAction("loadModel", params);
   ASSERT_TRUE(ok.isOk());
   ASSERT_NE(ok.value().asBool(), nullptr);

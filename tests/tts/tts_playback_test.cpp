@@ -32,7 +32,7 @@ TEST_F(TTSPlayback, AThousandSamplesInBlocksOf160) {
   EXPECT_TRUE(in(*node).currentItem.load()->complete.load());
 
   ASSERT_TRUE(node->produce(block.bus()));  // the eighth block
-  EXPECT_EQ(events->names(), (std::vector<std::string>{"finished"}));
+  EXPECT_EQ(events->names(), Texts{"finished"});
   EXPECT_EQ(events->events()[0].payload, QVAny(QVAnyMap()));
   EXPECT_TRUE(block.silent());
   EXPECT_EQ(in(*node).currentItem.load(), nullptr);

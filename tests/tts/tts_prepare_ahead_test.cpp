@@ -42,14 +42,14 @@ TEST_F(TTSPrepareAhead, TheNextPieceIsMadeByTheAppendAndAnnouncedWhenItStarts) {
   render(*node, block);  // the first piece plays
   node->appendStreamingText(kSecond, false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 2u) << "the second piece was not made by its append";
-  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{kFirst})) << "announced before it starts";
+  EXPECT_EQ(events->startedTexts(), Texts{kFirst}) << "announced before it starts";
   // A third complete piece waits: one is already prepared.
   node->appendStreamingText(" A third piece waits in the buffer since one is already prepared.", false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 2u);
 
   render(*node, block);  // the first piece's last samples
   render(*node, block);  // it ends; the second starts in this block
-  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(events->names(), (Texts{"synthesisStarted", "finished", "synthesisStarted"}));
   EXPECT_EQ(events->startedTexts().back(), kSecond);
   EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0)) << "no block of silence between the pieces";
   EXPECT_EQ(generationsOnRenderThread, 0);
@@ -62,7 +62,7 @@ TEST_F(TTSPrepareAhead, WithoutTheKeyTheRenderThreadCutsAndGeneratesAsBefore) {
   node->appendStreamingText(kSecond, false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 1u) << "held while the first piece plays";
   for (int b = 0; b < 2; ++b) render(*node, block);
-  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted"}));
+  EXPECT_EQ(events->names(), (Texts{"synthesisStarted", "finished", "synthesisStarted"}));
   EXPECT_EQ(generationsOnRenderThread, 1);
 }
 
@@ -73,8 +73,7 @@ TEST_F(TTSPrepareAhead, AFinalTokenWhilePlayingIsPreparedAndAnnouncedInTurn) {
   node->appendStreamingText(" And the end", true);
   EXPECT_EQ(events->startedTexts().size(), 1u);
   for (int b = 0; b < 6; ++b) render(*node, block);
-  EXPECT_EQ(events->names(),
-            (std::vector<std::string>{"synthesisStarted", "finished", "synthesisStarted", "finished"}));
+  EXPECT_EQ(events->names(), (Texts{"synthesisStarted", "finished", "synthesisStarted", "finished"}));
   EXPECT_EQ(events->startedTexts().back(), " And the end");
   EXPECT_EQ(generationsOnRenderThread, 0);
 }
@@ -87,5 +86,5 @@ TEST_F(TTSPrepareAhead, StopDropsAPreparedPieceUnannounced) {
   node->stop();
   for (int b = 0; b < 5; ++b) render(*node, block);
   EXPECT_TRUE(block.silent());
-  EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"}));
+  EXPECT_EQ(events->names(), Texts{"synthesisStarted"});
 }

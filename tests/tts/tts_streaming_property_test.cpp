@@ -29,8 +29,6 @@ using namespace streaming_reference;
 
 namespace {
 
-// ---- Deterministic randomness ----
-
 class Rng {
  public:
   explicit Rng(uint64_t seed) : engine_(seed) {}
@@ -47,8 +45,6 @@ class Rng {
 };
 
 ModelStats stats;
-
-// ---- Random tokens ----
 
 const std::vector<std::string> kPunctuation = {".", "!", "?", ",", ":", ";", "...", "..", ". ", "! ",
                                                "? ", ", ", ".\n", "…", "?!", ".)", "\"."};
@@ -91,10 +87,8 @@ class TokenSource {
       // Arbitrary bytes, NUL and '*' excepted (the engine sees a C string
       // and synthesis drops every '*').
       for (uint64_t i = rng_.between(1, 10); i > 0; --i) {
-        char c;
-        do {
-          c = static_cast<char>(rng_.between(1, 255));
-        } while (c == '*');
+        char c = '*';
+        while (c == '*') c = static_cast<char>(rng_.between(1, 255));
         token += c;
       }
     } else {
@@ -126,8 +120,6 @@ std::string printable(const std::string& s) {
   out << '"';
   return out.str();
 }
-
-// ---- Driving the node ----
 
 class TTSStreamingProperty : public ::testing::Test {
  protected:
@@ -242,14 +234,12 @@ class TTSStreamingProperty : public ::testing::Test {
       for (const auto& p : generated)
         if (p.empty()) return fail(step, "an empty text was handed to the engine");
       const int finished = events.count("finished");
-      if (finished != model.finished) {
+      if (finished != model.finished)
         return fail(step, "\"finished\" emitted " + std::to_string(finished) + " times, expected " +
                               std::to_string(model.finished));
-      }
       const std::string left = streamingBuffer(*node);
-      if (left != model.buffer) {
+      if (left != model.buffer)
         return fail(step, "buffer " + printable(left) + ", expected " + printable(model.buffer));
-      }
     }
     if (!checkSegment(steps, streamingBuffer(*node))) return false;
     // Played out, every piece was heard whole and in order, unless a whole
@@ -292,9 +282,7 @@ TEST_F(TTSStreamingProperty, NothingLostNothingDoubledOverRandomTokenSequences) 
 #endif
   const auto start = std::chrono::steady_clock::now();
   int run = 0;
-  for (; run < kSequences; ++run) {
-    if (!runSequence(kBaseSeed + static_cast<uint64_t>(run))) break;
-  }
+  while (run < kSequences && runSequence(kBaseSeed + static_cast<uint64_t>(run))) ++run;
   EXPECT_EQ(run, kSequences);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("[          ] %d sequences in %.3f s: %ld cuts at \"finished\", %ld cuts held while playing, "
@@ -312,8 +300,6 @@ TEST_F(TTSStreamingProperty, NothingLostNothingDoubledOverRandomTokenSequences) 
   EXPECT_GT(stats.stops, kSequences / 20);
   EXPECT_GT(stats.sequencesPlayedWhole, kSequences / 4);
 }
-
-// ---- The pure functions ----
 
 std::string randomBuffer(Rng& rng) {
   static const std::vector<std::size_t> lengths = {0, 1, 49, 50, 51, 79, 80, 81, 149, 150, 151};
@@ -378,16 +364,13 @@ TEST(TTSStreamingSplitProperty, TakePieceCutsAtTheRuleBreakAndLosesOnlyTrimmedWh
     ASSERT_GE(original.size(), piece.size() + rest.size());
     const std::size_t skippedLength = original.size() - piece.size() - rest.size();
     ASSERT_EQ(original.compare(piece.size() + skippedLength, std::string::npos, rest), 0);
-    for (std::size_t k = piece.size(); k < piece.size() + skippedLength; ++k) {
-      ASSERT_TRUE(isTrimmed(original[k]));
-    }
+    for (std::size_t k = piece.size(); k < piece.size() + skippedLength; ++k) ASSERT_TRUE(isTrimmed(original[k]));
     if (!rest.empty()) {
       ASSERT_FALSE(isTrimmed(rest[0]));
     }
     // A piece shorter than the buffer ends at a break character.
     if (piece.size() < original.size()) {
-      const char end = piece.back();
-      ASSERT_NE(std::string(".!?,:; ").find(end), std::string::npos);
+      ASSERT_NE(std::string(".!?,:; ").find(piece.back()), std::string::npos);
     }
   }
   // The random buffers reach every outcome.

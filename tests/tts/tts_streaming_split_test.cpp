@@ -40,39 +40,30 @@ TEST(TTSStreamingSplit, EllipsisDots) {
 }
 
 TEST(TTSStreamingSplit, SentenceRuleFrom50Bytes) {
-  const std::string sentence40 = letters(39) + ".";
-  EXPECT_EQ(findSplitPoint(sentence40), 0u);
+  EXPECT_EQ(findSplitPoint(letters(39) + "."), 0u);
   const std::string at49 = letters(20) + "." + letters(28);
   ASSERT_EQ(at49.size(), 49u);
   EXPECT_EQ(findSplitPoint(at49), 0u);
-  const std::string at50 = letters(20) + "." + letters(29);
-  EXPECT_EQ(findSplitPoint(at50), 21u);
+  EXPECT_EQ(findSplitPoint(letters(20) + "." + letters(29)), 21u);
   // The rightmost sentence end wins, "!" and "?" included.
-  const std::string several = "One. Two! Three? " + letters(40);
-  EXPECT_EQ(findSplitPoint(several), 16u);
+  EXPECT_EQ(findSplitPoint("One. Two! Three? " + letters(40)), 16u);
   EXPECT_EQ(findSplitPoint(letters(60) + "?"), 61u);
 }
 
 TEST(TTSStreamingSplit, EllipsesDoNotEndSentences) {
-  const std::string held = "Well... " + letters(50);  // 58 bytes, only an ellipsis
-  EXPECT_EQ(findSplitPoint(held), 0u);
-  const std::string withOther = "Yes. Well... " + letters(50);
-  EXPECT_EQ(findSplitPoint(withOther), 4u);  // the lone dot, left of the ellipsis
-  const std::string clause = "Well... then, " + letters(70);  // 84 bytes
-  EXPECT_EQ(findSplitPoint(clause), 13u);
+  EXPECT_EQ(findSplitPoint("Well... " + letters(50)), 0u);       // 58 bytes, only an ellipsis
+  EXPECT_EQ(findSplitPoint("Yes. Well... " + letters(50)), 4u);   // the lone dot, left of the ellipsis
+  EXPECT_EQ(findSplitPoint("Well... then, " + letters(70)), 13u);  // 84 bytes
 }
 
 TEST(TTSStreamingSplit, ClauseRuleFrom80Bytes) {
   const std::string at79 = letters(30) + "," + letters(48);
   ASSERT_EQ(at79.size(), 79u);
   EXPECT_EQ(findSplitPoint(at79), 0u);
-  const std::string at80 = letters(30) + "," + letters(49);
-  EXPECT_EQ(findSplitPoint(at80), 31u);
-  const std::string rightmost = letters(10) + ":" + letters(10) + ";" + letters(10) + "," + letters(60);
-  EXPECT_EQ(findSplitPoint(rightmost), 33u);
+  EXPECT_EQ(findSplitPoint(letters(30) + "," + letters(49)), 31u);
+  EXPECT_EQ(findSplitPoint(letters(10) + ":" + letters(10) + ";" + letters(10) + "," + letters(60)), 33u);
   // A sentence end beats a later clause break.
-  const std::string both = letters(10) + "." + letters(10) + "," + letters(70);
-  EXPECT_EQ(findSplitPoint(both), 11u);
+  EXPECT_EQ(findSplitPoint(letters(10) + "." + letters(10) + "," + letters(70)), 11u);
 }
 
 TEST(TTSStreamingSplit, SpaceRuleFrom150BytesThenTheWhole) {

@@ -40,15 +40,14 @@ TEST_F(TTSStreaming, AShortSentenceIsHeldUntilTheBufferReaches50) {
   node->appendStreamingText("And more ", false);  // 49 bytes
   EXPECT_EQ(fake_engine::calls().generate.load(), 0);
   node->appendStreamingText("words", false);  // 54 bytes, nothing playing
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{kSentence40}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{kSentence40});
   EXPECT_EQ(buffer(*node), "And more words");
 }
 
 TEST_F(TTSStreaming, TwoSentencesGoAsOnePieceAndTheRestIsTrimmed) {
   auto node = makeNode();
   node->appendStreamingText("The first sentence ends here. The second one too! And a th", false);
-  EXPECT_EQ(fake_engine::generatedTexts(),
-            (std::vector<std::string>{"The first sentence ends here. The second one too!"}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{"The first sentence ends here. The second one too!"});
   EXPECT_EQ(buffer(*node), "And a th");
 }
 
@@ -87,7 +86,7 @@ TEST_F(TTSStreaming, AFinalTokenFlushesEverythingPlayingOrNot) {
   auto node = makeNode();
   node->appendStreamingText("Short", false);
   node->appendStreamingText(" end", true);
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Short end"}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{"Short end"});
   EXPECT_TRUE(buffer(*node).empty());
 
   node->produce(block.bus());

@@ -29,8 +29,8 @@ TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
 
   makeSpeaker();
   node->synthesize("Say *this* now.");
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{"Say this now."}));
-  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{"Say this now."}));
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{"Say this now."});
+  EXPECT_EQ(events->startedTexts(), Texts{"Say this now."});
   ASSERT_EQ(latencyLines().size(), 1u);
   EXPECT_NE(latencyLines()[0].find(" text=\"Say this now.\""), std::string::npos);
 }
@@ -38,13 +38,13 @@ TEST_F(TTSSynthesis, AsterisksAreRemovedEverywhere) {
 TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   makeSpeaker();
   logs->clear();
-  const auto before = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now().time_since_epoch())
-                          .count();
+  const auto nowMs = [] {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  };
+  const auto before = nowMs();
   node->synthesize("Hi.");
-  const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::steady_clock::now().time_since_epoch())
-                         .count();
+  const auto after = nowMs();
   auto entries = logs->entries();
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0], std::make_pair(LogLevel::Debug, "[SherpaTTSNode] synthesize called, tts=valid, this=" +
@@ -156,7 +156,7 @@ TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
     fake_engine::knobs().generateThrows = throws;
     logs->clear();
     node->synthesize("Lost.");
-    EXPECT_EQ(events->names(), (std::vector<std::string>{"synthesisStarted"})) << throws;
+    EXPECT_EQ(events->names(), Texts{"synthesisStarted"}) << throws;
     EXPECT_EQ(in(*node).nextItem.load(), nullptr) << throws;
     EXPECT_TRUE(in(*node).generatedAudioItems.empty()) << throws;
     if (throws) {  // an exception inside the engine is reported (BadInputTTS)
@@ -170,7 +170,7 @@ TEST_F(TTSSynthesis, NoResultFromTheEngineIsDroppedSilently) {
 TEST_F(TTSSynthesis, AnEmptyTextIsSynthesisedLikeAnyOther) {
   makeSpeaker();
   node->synthesize("**");
-  EXPECT_EQ(events->startedTexts(), (std::vector<std::string>{""}));
-  EXPECT_EQ(fake_engine::generatedTexts(), (std::vector<std::string>{""}));
+  EXPECT_EQ(events->startedTexts(), Texts{""});
+  EXPECT_EQ(fake_engine::generatedTexts(), Texts{""});
   EXPECT_NE(in(*node).nextItem.load(), nullptr);
 }
