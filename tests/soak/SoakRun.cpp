@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <set>
 #include <thread>
 
 #include "EventTrail.h"
@@ -95,7 +96,8 @@ class Soak {
   Report run() {
     std::vector<uint64_t> listeners;
     listeners.push_back(node_.addListener("synthesisStarted", [this](const std::string&, const QVAny& payload) {
-      trail_.started(in_.nextItem.load(),
+      // Emitted under the engine lock right after the synthesis drew its number.
+      trail_.started(in_.nextSequence.load() - 1,
                      QVAny::convert<std::string>(QVAny::convert<QVAnyMap>(payload).at("text")));
     }));
     listeners.push_back(node_.addListener("finished", [this](const std::string&, const QVAny&) {
@@ -121,11 +123,14 @@ class Soak {
     report_.rssAtEnd = residentBytes();
 
     for (auto id : listeners) node_.removeListener(id);
-    const EventTrail::Result events = trail_.check(in_.nextItem.load());
+    // The driver has stopped: nothing frees segments any more.
+    std::set<uint64_t> audible;
+    for (const auto& item : in_.generatedAudioItems)
+      if (item->samplesReady() > 0) audible.insert(item->sequence);
+    const EventTrail::Result events = trail_.check(audible);
     report_.started = events.started;
     report_.finished = events.finished;
     report_.replaced = events.replaced;
-    report_.untied = events.untied;
     report_.eventFaults = events.faults;
     return report_;
   }
@@ -154,7 +159,8 @@ class Soak {
         ++report_.formatChanges;
       }
       node_.produce(block->bus());
-      lastPlaying_.store(in_.currentItem.load());
+      const auto* playing = in_.currentItem.load();
+      lastPlaying_.store(playing != nullptr ? playing->sequence : 0);
       ++report_.blocks;
       if (!block->finiteAndAlike()) ++report_.badBlocks;
       if (recognizer_ != nullptr) {
@@ -235,16 +241,11 @@ class Soak {
   }
 
   void reload() {
-    {
-      // What is published when the reload begins: the reload drops it.
-      quorvel::extensions::sherpa::EngineHold engine(in_.engine, quorvel::extensions::sherpa::EngineHold::kWait);
-      trail_.reloadBegun(in_.nextItem.load());
-    }
+    trail_.reloadBegun();  // the reload drops what is published, queued or playing
     const auto result = node_.callAction(
         "loadModel", QVAnyMap{{"modelPath", QVAny(options_.voice.model)},
                               {"tokensPath", QVAny(options_.voice.tokens)},
                               {"dataPath", QVAny(options_.voice.dataDir)}});
-    trail_.reloadDone();
     ++report_.reloads;
     if (!result.isOk() || !QVAny::convert<bool>(result.value())) ++report_.failedReloads;
   }
@@ -273,7 +274,7 @@ class Soak {
   const Options& options_;
   EventTrail trail_;
   Report report_;
-  std::atomic<const void*> lastPlaying_{nullptr};
+  std::atomic<uint64_t> lastPlaying_{0};  // sequence of the segment playing after the last block
   std::atomic<bool> draining_{false};
   Clock::time_point nextDecode_;
 };
@@ -291,8 +292,8 @@ void print(const std::string& title, const Report& r) {
               r.rssAfterWarmUp / mib, r.rssAtEnd / mib, (r.rssAtEnd - r.rssAfterWarmUp) / mib);
   std::printf("[soak]   %ld blocks, %ld formats, %ld actions, %ld reloads (%ld failed), %ld decodes\n", r.blocks,
               r.formatChanges, r.actions, r.reloads, r.failedReloads, r.decodes);
-  std::printf("[soak]   %ld synthesisStarted, %ld finished, %ld replaced or dropped, %ld untied, %ld bad blocks\n",
-              r.started, r.finished, r.replaced, r.untied, r.badBlocks);
+  std::printf("[soak]   %ld synthesisStarted, %ld finished, %ld replaced or dropped, %ld bad blocks\n", r.started,
+              r.finished, r.replaced, r.badBlocks);
   std::printf("[soak]   recognised: \"%s\"\n", r.recognizedText.substr(0, 60).c_str());
   std::fflush(stdout);
 }

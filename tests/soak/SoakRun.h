@@ -46,7 +46,6 @@ struct Report {
   long started = 0;
   long finished = 0;
   long replaced = 0;  // segments cut off by a newer one or dropped by a reload
-  long untied = 0;    // announced during a reload, segment unknown
   long decodes = 0;
   std::string recognizedText;  // the recognizer's last non-empty text
   // Broken promises: blocks with non-finite samples or differing channels,
