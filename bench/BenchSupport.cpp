@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -155,6 +156,12 @@ double median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
   const std::size_t n = v.size();
   return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+std::string fmt(const char* format, double v) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, v);
+  return text;
 }
 
 }  // namespace bench

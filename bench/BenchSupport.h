@@ -63,6 +63,9 @@ double get(const std::string& name, double fallback = -1);
 // Median of a copy of `v`.
 double median(std::vector<double> v);
 
+// `v` printed with a printf format of one double, for table cells.
+std::string fmt(const char* format, double v);
+
 // Times the node and the direct engine path in alternating order, once per
 // benchmark iteration, so drift on a shared machine hits both alike. Each
 // callable returns its own elapsed seconds; the node's is the iteration time.

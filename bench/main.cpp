@@ -38,13 +38,9 @@ class RecordingReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> perIteration;
 };
 
-std::string fmt(const char* format, double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, v);
-  return text;
-}
-
 }  // namespace
+
+using bench::fmt;
 
 int main(int argc, char** argv) {
   quorvel::Logger::setLevel(quorvel::LogLevel::Warning);

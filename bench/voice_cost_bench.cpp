@@ -67,13 +67,9 @@ double threadCpuSeconds() {
   return t.tv_sec + t.tv_nsec * 1e-9;
 }
 
-std::string fmt(const char* format, double v) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, v);
-  return text;
-}
-
 }  // namespace
+
+using bench::fmt;
 
 int main(int argc, char** argv) {
   int rounds = 5;

@@ -42,15 +42,8 @@ class WorkingDirectory {
   fs::path previous_;
 };
 
-inline void writeBytes(const fs::path& path, const std::vector<uint8_t>& bytes) {
-  fs::create_directories(path.parent_path());
-  model_files::writeBytes(path, bytes);
-}
-
-inline void writeText(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  model_files::writeText(path, text);
-}
+using model_files::writeBytes;
+using model_files::writeText;
 
 inline std::string readText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

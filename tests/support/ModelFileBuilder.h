@@ -181,12 +181,20 @@ inline Bytes readBytes(const std::filesystem::path& path) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The writers make the folder the file goes into first.
+inline void makeParentFolder(const std::filesystem::path& path) {
+  std::error_code ignored;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ignored);
+}
+
 inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
+  makeParentFolder(path);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void writeText(const std::filesystem::path& path, const std::string& text) {
+  makeParentFolder(path);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
 }
