@@ -100,12 +100,10 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
   };
   node_->addListener("synthesisStarted", [this, report](const std::string& name, const QVAny& payload) {
     started_++;
-    idle_ = false;
     report(name, payload);
   });
   node_->addListener("finished", [this, report](const std::string& name, const QVAny& payload) {
     finished_++;
-    idle_ = true;
     report(name, payload);
   });
 

@@ -72,8 +72,14 @@ class Speaker {
   double audioSeconds() const { return static_cast<double>(framesRendered_.load()) / options_.rate; }
   int startedCount() const { return started_.load(); }
   int finishedCount() const { return finished_.load(); }
-  // True once "finished" came after the latest "synthesisStarted".
-  bool idleAfterSpeech() const { return idle_.load(); }
+  // True once every announced segment has finished: pieces queue behind
+  // the one that plays, each announced before the one before it ends (or,
+  // prepared ahead, in the very block it ends), so one "finished" is not the
+  // end of the speech.
+  bool everySegmentFinished() const {
+    const int finished = finished_.load();  // first: a start counted after it is not missed
+    return finished >= started_.load();
+  }
   const Audio& audio() const { return audio_; }
   void setPaced(bool paced) { driver_->setRealtimePacing(paced); }
 
@@ -86,7 +92,6 @@ class Speaker {
   std::atomic<uint64_t> framesRendered_{0};
   std::atomic<int> started_{0};
   std::atomic<int> finished_{0};
-  std::atomic<bool> idle_{false};
   std::thread::id controlThread_;
   EventQueue audioThreadEvents_;
   unsigned eventsDroppedReported_ = 0;

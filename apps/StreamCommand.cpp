@@ -60,7 +60,7 @@ int streamInRealTime(Speaker& speaker, DevicePlayer* player, const std::vector<s
     }
     return true;
   };
-  auto playing = [&] { return speaker.startedCount() > 0 && !speaker.idleAfterSpeech(); };
+  auto playing = [&] { return speaker.startedCount() > 0 && !speaker.everySegmentFinished(); };
   // Idle for good: a prepared piece is announced in the very block in which
   // the one before it ends, so a moment between the two is not the end.
   auto waitUntilIdle = [&] {
@@ -124,7 +124,7 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
   auto closeStream = [&] {
     speaker.action("appendStreamingText", quorvel::QVAnyMap{{"token", std::string()}, {"isFinal", true}});
   };
-  auto playing = [&] { return speaker.startedCount() > 0 && !speaker.idleAfterSpeech(); };
+  auto playing = [&] { return speaker.startedCount() > 0 && !speaker.everySegmentFinished(); };
 
   if (render.play) {
     if (!player.start(speaker, !render.output.empty(), error)) return fail(error);

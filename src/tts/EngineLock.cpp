@@ -47,14 +47,21 @@ void EngineLock::release() {
 void EngineLock::defer(std::function<void()> work) {
   {
     std::lock_guard<std::mutex> lock(deferredMutex_);
+    if (closed_) return;
     deferred_.push_back(std::move(work));
     deferredCount_.fetch_add(1);
   }
-  if (tryAcquire()) release();  // free after all: run it here and now
+  // Free after all, or already this thread's: run it here and now (a nested
+  // hold releases without running handed-over work, so run it explicitly).
+  if (tryAcquire()) {
+    runDeferred();
+    release();
+  }
 }
 
-void EngineLock::discardDeferred() {
+void EngineLock::closeForGood() {
   std::lock_guard<std::mutex> lock(deferredMutex_);
+  closed_ = true;
   deferredCount_.fetch_sub(static_cast<int>(deferred_.size()));
   deferred_.clear();
 }

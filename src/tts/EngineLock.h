@@ -10,7 +10,9 @@
 //    finds itself superseded or goes on.
 //  - Work the audio thread cannot run because another thread holds the
 //    engine is handed over (defer): whoever releases the engine last runs it
-//    before it lets go, on its own thread, holding the engine.
+//    before it lets go, on its own thread, holding the engine. Work handed
+//    over by the thread that already holds the engine runs at once, nested.
+//  - Teardown closes it for good: handed-over work is dropped from then on.
 #pragma once
 
 #include <atomic>
@@ -35,8 +37,9 @@ class EngineLock {
   // when the engine can be had without waiting.
   void defer(std::function<void()> work);
   bool hasDeferredWork() const noexcept { return deferredCount_.load() > 0; }
-  // Drops handed-over work that has not run (teardown).
-  void discardDeferred();
+  // Drops handed-over work that has not run, and all that is handed over
+  // from now on (teardown).
+  void closeForGood();
 
  private:
   void runDeferred();
@@ -47,6 +50,7 @@ class EngineLock {
   std::mutex deferredMutex_;
   std::vector<std::function<void()>> deferred_;
   std::atomic<int> deferredCount_{0};
+  bool closed_ = false;  // under deferredMutex_
 };
 
 // Holds the engine for a scope, blocking (control threads) or trying (the

@@ -15,9 +15,12 @@ namespace quorvel::extensions::sherpa {
 class PieceQueue {
  public:
   // With pieces cut only while nothing plays, two are ever waiting (the one
-  // just cut and a final token's rest); the rest is margin. A piece that
-  // finds the queue full is not cut: its text stays in the streaming buffer.
-  static constexpr std::size_t kCapacity = 8;
+  // just cut and a final token's rest). With "prepareAhead" every piece an
+  // append completes is generated and waits here: pieces are 50 bytes of text
+  // at least, so this holds thousands of words of an answer ahead of the
+  // voice. A piece that finds the queue full is not cut: its text stays in
+  // the streaming buffer until the end of a piece makes room.
+  static constexpr std::size_t kCapacity = 128;
 
   // Producer. False (and nothing changes) when full.
   bool push(GeneratedAudioItem* item) noexcept {

@@ -50,7 +50,7 @@ bool SherpaTTSNode::Internals::generate(const std::string& text, GrowingSegment&
 
 bool SherpaTTSNode::Internals::acceptSamples(GrowingSegment& segment, const float* samples, int32_t n) {
   GeneratedAudioItem* item = segment.published != nullptr ? segment.published : segment.owned.get();
-  if (superseded(item->sequence) || loadsWaiting.load() > 0 || cutInsWaiting.load() > 0 || tearingDown.load()) {
+  if (superseded(item->sequence) || loadsWaiting.load() > 0 || tearingDown.load()) {
     segment.endedEarly = true;
     return false;
   }

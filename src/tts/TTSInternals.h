@@ -10,7 +10,10 @@
 //    currentItem and takenUpSequence are stored by the render step; all are
 //    read anywhere. resampler is replaced only while produce is kept out
 //    (RenderGate), or by produce itself; sampleRate only under formatMutex.
-//  - streamingBuffer and finalRequested: under streamingMutex.
+//  - streamingBuffer and finalRequested: under streamingMutex. A piece's
+//    sequence number is drawn in the same critical section in which its text
+//    leaves the buffer, and "stop" raises the cut-off in one too: a piece is
+//    either cut before the stop (and dropped by it) or not at all.
 // Lock order: engine, then formatMutex, then streamingMutex. The audio
 // thread only ever tries `engine` and formatMutex, and takes streamingMutex
 // only for brief reads and cuts of the buffer.
@@ -84,7 +87,13 @@ class SherpaTTSNode::Internals {
 
   // Interruption (TTSStreaming.cpp): drops what plays (faded within one
   // block), what is queued, what is being synthesised and the held text.
+  // Nothing handed over before it returns is heard or announced after that.
   void stop();
+  // Raise-only updates: concurrent callers never move a cut-off back.
+  static void raiseTo(std::atomic<uint64_t>& value, uint64_t atLeast);
+  // True when nothing has dropped the segment of `sequence` yet: checked
+  // right before each of its events is emitted.
+  bool stillWanted(uint64_t sequence) const { return sequence >= dropBefore.load(); }
 
   // Playback (TTSPlayback.cpp). Audio thread.
   bool produce(AudioBus& bus);
@@ -111,22 +120,24 @@ class SherpaTTSNode::Internals {
   PieceQueue queuedPieces;                                // streamed pieces waiting their turn
   std::unique_ptr<AudioGraphResampler> resampler;         // present when the graph is not at 16000 Hz
   int32_t sampleRate = 0;                                 // graph rate as last given; 0: none yet
-  // Every synthesis draws a sequence number when it begins.
+  // Every text draws a sequence number when it reaches the node: a whole
+  // text when "synthesize" is called, a piece when it leaves the buffer.
   std::atomic<uint64_t> nextSequence{1};
-  // Segments of an earlier sequence are dropped ("stop", a reload).
+  // Segments of an earlier sequence are dropped ("stop", a reload). Raise-only.
   std::atomic<uint64_t> dropBefore{0};
-  // Sequence of the newest whole text begun: earlier syntheses that have not
-  // published yet give way to it, and queued pieces before it are dropped.
+  // Sequence of the newest whole text asked for (raise-only): earlier
+  // syntheses give way to it (one under way at its next sentence, one not
+  // yet announced before its announcement), and queued pieces before it are
+  // dropped when it is taken up.
   std::atomic<uint64_t> newestWholeText{0};
   // Sequence of the newest whole text the render step has taken up or passed
   // over; a whole text is taken up once at most.
   std::atomic<uint64_t> takenUpSequence{0};
   // Syntheses between their start and the end of their generation.
   std::atomic<int> synthesesRunning{0};
-  // Loads and whole texts waiting for the engine, and teardown: generations
-  // under way end early.
+  // Loads waiting for the engine, and teardown: generations under way end
+  // early.
   std::atomic<int> loadsWaiting{0};
-  std::atomic<int> cutInsWaiting{0};
   std::atomic<bool> tearingDown{false};
   const QVAny finishedPayload{QVAnyMap()};  // built once: "finished" allocates nothing
 
@@ -136,9 +147,10 @@ class SherpaTTSNode::Internals {
   bool prepareAhead = false;
   std::string streamingBuffer;
   bool finalRequested = false;  // a final token's flush waits for a free queue slot
-  // Whether the buffer holds text or a flush waits, readable without the
-  // lock: the end of playback tries the engine only when there is work.
-  std::atomic<bool> streamingTextHeld{false};
+  // Whether a piece could be cut now (the buffer holds one, or a flush
+  // waits), readable without the lock: the end of playback tries the engine
+  // and the lock only when there is work.
+  std::atomic<bool> streamingPieceDue{false};
   std::mutex streamingMutex;
   // True while the next synthesis starts a new utterance (latency line).
   // Written by control and audio threads, hence atomic.
@@ -158,8 +170,8 @@ class SherpaTTSNode::Internals {
   enum class SegmentKind { kWholeText, kPiece };
   // `prepared`: a piece made ahead while speech plays, announced when the
   // render step takes it up.
-  bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind, bool prepared = false);
-  bool generateAndPublish(const std::string& text, SegmentKind kind, bool prepared);
+  bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared = false);
+  bool generateAndPublish(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared);
   // A segment the engine fills sentence by sentence (TTSGeneration.cpp).
   struct GrowingSegment {
     std::unique_ptr<GeneratedAudioItem> owned;  // until published
@@ -204,7 +216,12 @@ class SherpaTTSNode::Internals {
   bool releaseUnnamedItems();
   void dropQueuedBefore(uint64_t sequence);
   // With streamingMutex held, after the buffer or finalRequested changed.
-  void noteStreamingText() { streamingTextHeld.store(!streamingBuffer.empty() || finalRequested); }
+  void noteStreamingText();
+  void clearStreamingBufferHoldingLock();
+  // Frees the items marked releasable, outside streamingMutex: the lock is
+  // held only to take them off the list, so "stop" never waits for a free.
+  // False when the lock was busy on the audio thread (asked again later).
+  bool freeReleasableItems();
   std::unique_ptr<AudioGraphResampler> makeResampler();
   bool resamplerCallback(AudioBusList& inBuses, AudioBusList& outBuses);
 };

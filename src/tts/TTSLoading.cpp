@@ -51,8 +51,8 @@ SherpaTTSNode::Internals::~Internals() {
   Logger::info(kLogTag + " Destructor called - starting cleanup");
   // Kept for good: from here on produce renders silence until the object is gone.
   gate.closeForGood();
-  tearingDown.store(true);  // a generation under way ends at its next sentence
-  engine.discardDeferred();
+  tearingDown.store(true);  // a generation under way ends at its next sentence; no voice loads
+  engine.closeForGood();    // work handed over by listeners is dropped
   cleanup();
   gate.awaitLastExit();
   Logger::info(kLogTag + " Destructor completed");
@@ -109,6 +109,12 @@ bool SherpaTTSNode::Internals::checkVoiceFiles(const std::string& newModelPath, 
 bool SherpaTTSNode::Internals::installVoiceHoldingEngine(const std::string& newModelPath,
                                                          const std::string& newTokensPath,
                                                          const std::string& newDataPath) {
+  if (tearingDown.load()) {
+    // A listener's load racing the destructor: a voice made now would
+    // outlive the cleanup that has already run or is waiting to.
+    Logger::error(kLogTag + " loadModel refused: the node is being destroyed");
+    return false;
+  }
   if (tts != nullptr) {
     Logger::info(kLogTag + " Model already loaded, cleaning up before reloading");
     cleanupHoldingEngine();
@@ -140,7 +146,7 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
   Logger::info(kLogTag + " Cleaning up resources...");
   // A synthesis announced and not yet published (its listener reloads)
   // gives way; dropped speech gets no "finished" and starts no buffered text.
-  dropBefore.store(nextSequence.load());
+  raiseTo(dropBefore, nextSequence.load());
   bufferedSynthesisPending.store(false);
   if (gate.insideProduce()) {
     // A listener on the audio thread: the render step is paused inside
@@ -164,10 +170,8 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     oldResampler.reset();
     Logger::info(kLogTag + " Clearing " + std::to_string(generatedAudioItems.size()) +
                  " generated audio items");
-    // isAudioPlaying may be reading an item it loaded before the pointers
-    // were cleared; it does so under streamingMutex.
-    std::lock_guard<std::mutex> streaming(streamingMutex);
-    generatedAudioItems.clear();
+    for (auto& item : generatedAudioItems) item->releasable = true;
+    freeReleasableItems();
   }
   if (tts != nullptr) {
     Logger::info(kLogTag + " Freeing TTS model");

@@ -57,7 +57,13 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   GeneratedAudioItem* current = currentItem.load();
   if (current != nullptr && current->complete.load()) {
     currentItem.store(nullptr);
-    onPlaybackFinished();
+    // Its last sample went out in the block before; a "stop" since then
+    // dropped it, and its "finished" with it.
+    if (stillWanted(current->sequence)) {
+      onPlaybackFinished();
+    } else {
+      synthesizeBufferedText();
+    }
     // Listeners may have stopped, reloaded or spoken: read everything anew.
     current = currentItem.load();
   } else if (current == nullptr && bufferedSynthesisPending.load()) {
@@ -97,11 +103,13 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
   if (current == nullptr) {
     if (GeneratedAudioItem* piece = queuedPieces.front(); piece != nullptr) {
       queuedPieces.pop();
-      if (piece->announceAtTakeUp) {
+      if (!stillWanted(piece->sequence)) {
+        piece = nullptr;  // a "stop" since the drop above: it and all behind it go
+      } else if (piece->announceAtTakeUp) {
         // Prepared ahead: announced now, right after the "finished" of the
         // piece before it. Its listeners may stop or reload the node.
         node->emitEvent(kSynthesisStarted, piece->startedPayload);
-        if (piece->sequence < dropBefore.load()) piece = nullptr;
+        if (!stillWanted(piece->sequence)) piece = nullptr;
       }
       currentItem.store(piece);
       current = piece;

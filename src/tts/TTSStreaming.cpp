@@ -10,7 +10,13 @@
 namespace quorvel::extensions::sherpa {
 
 bool SherpaTTSNode::Internals::mayPrepareAhead() {
-  return prepareAhead && queuedPieces.empty() && synthesesRunning.load() == 0;
+  // Behind what plays and behind every piece already prepared: the audio
+  // thread then has nothing left to generate when a piece ends.
+  return prepareAhead && !queuedPieces.full() && synthesesRunning.load() == 0;
+}
+
+void SherpaTTSNode::Internals::noteStreamingText() {
+  streamingPieceDue.store(finalRequested || findSplitPoint(streamingBuffer) > 0);
 }
 
 bool SherpaTTSNode::Internals::isAudioPlaying() {
@@ -54,6 +60,7 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
     if (synthesesRunning.load() > 0) return;
     std::string piece;
     bool prepared = false;  // made while speech plays, announced when it starts
+    uint64_t sequence = 0;
     {
       std::lock_guard<std::mutex> streaming(streamingMutex);
       if (streamingBuffer.empty() && !finalRequested) return;
@@ -71,16 +78,23 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
         prepared = true;
       }
       noteStreamingText();
+      // Drawn as the text leaves the buffer: a "stop" either finds the text
+      // still held or the piece already numbered before its cut-off.
+      if (!piece.empty()) sequence = nextSequence.fetch_add(1);
     }
     if (piece.empty()) return;
     if (afterFinished) Logger::debug(kLogTag + " Synthesizing buffered text after audio finished: " + piece);
-    synthesizeHoldingEngine(piece, SegmentKind::kPiece, prepared);
+    synthesizeHoldingEngine(piece, SegmentKind::kPiece, sequence, prepared);
   } catch (...) {
   }
 }
 
 void SherpaTTSNode::Internals::clearStreamingBuffer() {
   std::lock_guard<std::mutex> streaming(streamingMutex);
+  clearStreamingBufferHoldingLock();
+}
+
+void SherpaTTSNode::Internals::clearStreamingBufferHoldingLock() {
   streamingBuffer.clear();
   finalRequested = false;
   noteStreamingText();
@@ -88,12 +102,15 @@ void SherpaTTSNode::Internals::clearStreamingBuffer() {
 }
 
 void SherpaTTSNode::Internals::stop() {
-  // Everything begun before this moment is dropped: the render step fades
+  // Everything numbered before this moment is dropped: the render step fades
   // out what plays within one block and skips what waits; a synthesis under
-  // way gives way once its generation returns.
-  dropBefore.store(nextSequence.load());
+  // way ends at its next sentence and announces nothing more. Under the
+  // buffer's lock, so that no piece is between leaving the buffer and
+  // drawing its number.
+  std::lock_guard<std::mutex> streaming(streamingMutex);
+  raiseTo(dropBefore, nextSequence.load());
   bufferedSynthesisPending.store(false);
-  clearStreamingBuffer();
+  clearStreamingBufferHoldingLock();
 }
 
 void SherpaTTSNode::Internals::synthesizeBufferedText() {
@@ -101,7 +118,7 @@ void SherpaTTSNode::Internals::synthesizeBufferedText() {
   // synthesis or load) the text stays in the buffer and the render step
   // retries once nothing plays (retryBufferedSynthesis). With nothing held
   // the engine is not even tried.
-  if (!streamingTextHeld.load()) return;
+  if (!streamingPieceDue.load()) return;
   EngineHold hold(engine, EngineHold::kTry);
   if (!hold.held()) {
     bufferedSynthesisPending.store(true);

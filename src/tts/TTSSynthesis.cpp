@@ -25,34 +25,47 @@ size_t SherpaTTSNode::Internals::cleanedTextLength(const std::string& text) {
   return text.size() - static_cast<size_t>(std::count(text.begin(), text.end(), '*'));
 }
 
+void SherpaTTSNode::Internals::raiseTo(std::atomic<uint64_t>& value, uint64_t atLeast) {
+  uint64_t seen = value.load();
+  while (seen < atLeast && !value.compare_exchange_weak(seen, atLeast)) {
+  }
+}
+
 void SherpaTTSNode::Internals::synthesize(const std::string& text) {
+  // The text has reached the node: a "stop" from now on drops it, and
+  // anything older gives way to it (a generation under way at its next
+  // sentence), since this text cuts in on it anyway.
+  const uint64_t sequence = nextSequence.fetch_add(1);
+  // A text too long to speak is refused later and cuts in on nothing.
+  if (cleanedTextLength(text) <= kMaxSynthesisTextBytes) raiseTo(newestWholeText, sequence);
   if (gate.insideProduce()) {
     // A listener on the audio thread: never wait for the engine. When
     // another thread holds it, the text is spoken by that thread when it is
-    // done (the engine's handed-over work).
-    engine.defer([this, text] { synthesizeHoldingEngine(text, SegmentKind::kWholeText); });
+    // done (the engine's handed-over work); when this thread holds it (a
+    // "synthesisStarted" listener), at once.
+    engine.defer([this, text, sequence] { synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence); });
     return;
   }
-  // A text under generation gives way at its next sentence: this one cuts
-  // in on it anyway.
-  cutInsWaiting.fetch_add(1);
   EngineHold hold(engine, EngineHold::kWait);
-  cutInsWaiting.fetch_sub(1);
-  synthesizeHoldingEngine(text, SegmentKind::kWholeText);
+  synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence);
 }
 
 bool SherpaTTSNode::Internals::superseded(uint64_t sequence) const {
   return sequence < dropBefore.load() || sequence < newestWholeText.load();
 }
 
-bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind, bool prepared) {
-  const bool published = generateAndPublish(text, kind, prepared);
-  // A final token its listeners appended waited for it.
-  if (synthesesRunning.load() == 0) synthesizeDueTextHoldingEngine(false, true);
+bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind, uint64_t sequence,
+                                                       bool prepared) {
+  const bool published = generateAndPublish(text, kind, sequence, prepared);
+  // Text its listeners appended waited for it: a final token's flush, and,
+  // when pieces are prepared ahead, any piece that is due (not on the audio
+  // thread, which generates only what no append could prepare).
+  if (synthesesRunning.load() == 0) synthesizeDueTextHoldingEngine(false, !prepareAhead || gate.insideProduce());
   return published;
 }
 
-bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind, bool prepared) {
+bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind, uint64_t sequence,
+                                                  bool prepared) {
   Logger::debug(kLogTag + " synthesize called, tts=" + (tts != nullptr ? "valid" : "null") +
                 ", this=" + std::to_string(reinterpret_cast<uintptr_t>(this)));
   releaseStaleAudio();
@@ -66,6 +79,8 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
                   " bytes (at most " + std::to_string(kMaxSynthesisTextBytes) + "); nothing is spoken.");
     return false;
   }
+  // Dropped while it waited for the engine: nothing of it is announced.
+  if (superseded(sequence)) return false;
   if (firstSynthesis.load()) {
     const auto now = std::chrono::steady_clock::now().time_since_epoch();
     const long long millis = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
@@ -73,16 +88,15 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
                  "\"");
     firstSynthesis.store(false);
   }
-  const uint64_t sequence = nextSequence.fetch_add(1);
-  if (kind == SegmentKind::kWholeText) newestWholeText.store(sequence);
   struct Running {
     std::atomic<int>& count;
     explicit Running(std::atomic<int>& c) : count(c) { count.fetch_add(1); }
     ~Running() { count.fetch_sub(1); }
   } running(synthesesRunning);
 
-  QVAny startedPayload(QVAnyMap{{"text", QVAny(cleanedText)}});
+  QVAny startedPayload(QVAnyMap{{"text", QVAny(cleanedText)}, {"sequence", QVAny(static_cast<int64_t>(sequence))}});
   if (!prepared) {
+    if (superseded(sequence)) return false;
     node->emitEvent(kSynthesisStarted, startedPayload);
     // The listeners may have stopped the node, reloaded it or begun a newer
     // text; then this text gives way before it costs a generation.
@@ -132,12 +146,28 @@ bool SherpaTTSNode::Internals::releaseUnnamedItems() {
   }
   if (!anyStale) return true;
   if (gate.passMark() != before) return false;
-  // isAudioPlaying reads an item under streamingMutex; freeing under it too
-  // keeps that read off released items. The audio thread only tries it.
-  std::unique_lock<std::mutex> streaming(streamingMutex, std::defer_lock);
-  if (gate.insideProduce() ? !streaming.try_lock() : (streaming.lock(), false)) return false;
-  std::erase_if(generatedAudioItems, [](const auto& item) { return item->releasable; });
-  return true;
+  return freeReleasableItems();
+}
+
+bool SherpaTTSNode::Internals::freeReleasableItems() {
+  std::vector<std::unique_ptr<GeneratedAudioItem>> released;
+  try {
+    released.reserve(generatedAudioItems.size());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  {
+    // isAudioPlaying reads an item it loaded under streamingMutex; taking
+    // the items off the list under it too keeps that read off them, and
+    // once off the list no pointer can name them again. The audio thread
+    // only tries the lock.
+    std::unique_lock<std::mutex> streaming(streamingMutex, std::defer_lock);
+    if (gate.insideProduce() ? !streaming.try_lock() : (streaming.lock(), false)) return false;
+    for (auto& item : generatedAudioItems)
+      if (item->releasable) released.push_back(std::move(item));
+    std::erase_if(generatedAudioItems, [](const auto& item) { return item == nullptr; });
+  }
+  return true;  // `released` frees them here, with no lock held
 }
 
 }  // namespace quorvel::extensions::sherpa

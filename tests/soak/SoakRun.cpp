@@ -96,9 +96,9 @@ class Soak {
   Report run() {
     std::vector<uint64_t> listeners;
     listeners.push_back(node_.addListener("synthesisStarted", [this](const std::string&, const QVAny& payload) {
-      // Emitted under the engine lock right after the synthesis drew its number.
-      trail_.started(in_.nextSequence.load() - 1,
-                     QVAny::convert<std::string>(QVAny::convert<QVAnyMap>(payload).at("text")));
+      const QVAnyMap fields = QVAny::convert<QVAnyMap>(payload);
+      trail_.started(static_cast<uint64_t>(QVAny::convert<int64_t>(fields.at("sequence"))),
+                     QVAny::convert<std::string>(fields.at("text")));
     }));
     listeners.push_back(node_.addListener("finished", [this](const std::string&, const QVAny&) {
       trail_.finished(lastPlaying_.load());

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tts/PieceQueue.h"
+
 namespace streaming_reference {
 
 inline bool isTrimmed(char c) { return c == ' ' || c == '\t' || c == '\n'; }
@@ -76,7 +78,7 @@ struct ModelStats {
 // the mono block the node must render.
 class ReferenceModel {
  public:
-  static constexpr std::size_t kQueueCapacity = 8;
+  static constexpr std::size_t kQueueCapacity = quorvel::extensions::sherpa::PieceQueue::kCapacity;
 
   ReferenceModel(int64_t samplesPerItem, int64_t blockFrames, ModelStats* stats = nullptr,
                  float (*sampleValue)(int32_t) = nullptr)
@@ -118,8 +120,9 @@ class ReferenceModel {
   std::vector<float> renderBlock() {
     std::vector<float> out(static_cast<std::size_t>(blockFrames_), 0.0f);
     if (current_ >= 0 && items_[current_].complete) {
+      // A "stop" since its last sample dropped its "finished" too.
+      if (items_[current_].sequence >= dropBefore_) ++finished;
       current_ = -1;
-      ++finished;
       synthesizeDue(true);
     }
     if (current_ >= 0 && items_[current_].sequence < dropBefore_) {

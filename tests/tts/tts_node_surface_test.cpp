@@ -150,9 +150,16 @@ TEST_F(TTSNodeSurface, RegistersExactlyTheEventMetadata) {
       {"synthesisStarted",
        QVAnyMap{{"name", QVAny("synthesisStarted")},
                 {"description", QVAny("Emitted when synthesis of a text segment begins.")},
-                {"data", QVAny(QVAnyMap{{"text", QVAny(QVAnyMap{{"name", QVAny("text")},
-                                                                {"type", QVAny("string")},
-                                                                {"description", QVAny("The text being synthesized.")}})}})}}},
+                {"data",
+                 QVAny(QVAnyMap{
+                     {"text", QVAny(QVAnyMap{{"name", QVAny("text")},
+                                             {"type", QVAny("string")},
+                                             {"description", QVAny("The text being synthesized.")}})},
+                     {"sequence",
+                      QVAny(QVAnyMap{{"name", QVAny("sequence")},
+                                     {"type", QVAny("int")},
+                                     {"description", QVAny("The segment's number: segments are numbered in the "
+                                                           "order their text reached the node.")}})}})}}},
   };
   EXPECT_EQ(node->getEvents(), expected);
 }

@@ -43,15 +43,21 @@ TEST_F(TTSPrepareAhead, TheNextPieceIsMadeByTheAppendAndAnnouncedWhenItStarts) {
   node->appendStreamingText(kSecond, false);
   EXPECT_EQ(fake_engine::generatedTexts().size(), 2u) << "the second piece was not made by its append";
   EXPECT_EQ(events->startedTexts(), Texts{kFirst}) << "announced before it starts";
-  // A third complete piece waits: one is already prepared.
-  node->appendStreamingText(" A third piece waits in the buffer since one is already prepared.", false);
-  EXPECT_EQ(fake_engine::generatedTexts().size(), 2u);
+  // A third complete piece is prepared too, behind the second: should the
+  // generator pause now (a tool call), the audio thread has nothing to make
+  // when the second ends.
+  const std::string third = " A third piece is prepared behind the second one right away.";
+  node->appendStreamingText(third, false);
+  EXPECT_EQ(fake_engine::generatedTexts().size(), 3u) << "the third piece was left for the audio thread";
 
   render(*node, block);  // the first piece's last samples
   render(*node, block);  // it ends; the second starts in this block
   EXPECT_EQ(events->names(), (Texts{"synthesisStarted", "finished", "synthesisStarted"}));
   EXPECT_EQ(events->startedTexts().back(), kSecond);
   EXPECT_EQ(block.at(0, 0), fake_engine::sampleValue(0)) << "no block of silence between the pieces";
+  for (int b = 0; b < 4; ++b) render(*node, block);  // the second ends, the third plays out
+  EXPECT_EQ(events->startedTexts(), (Texts{kFirst, kSecond, third}));
+  EXPECT_EQ(events->count("finished"), 3);
   EXPECT_EQ(generationsOnRenderThread, 0);
 }
 

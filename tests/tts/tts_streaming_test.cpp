@@ -115,7 +115,8 @@ TEST_F(TTSStreaming, AFinalTokenThatFindsTheQueueFullWaitsForAPlace) {
   node->appendStreamingText(" still", false);  // a place is free: the flush goes, behind the others
   EXPECT_TRUE(buffer(*node).empty());
   EXPECT_EQ(fake_engine::generatedTexts().back(), "Waits for a place still");
-  for (int b = 0; b < 200; ++b) node->produce(block.bus());
+  const int blocksPerPiece = fake_engine::knobs().samplesPerText / static_cast<int>(block.frames()) + 2;
+  for (int b = 0; b < blocksPerPiece * static_cast<int>(PieceQueue::kCapacity + 1); ++b) node->produce(block.bus());
   EXPECT_EQ(events->count("finished"), static_cast<int>(PieceQueue::kCapacity) + 1);
   EXPECT_EQ(events->startedTexts().back(), "Waits for a place still");
 }

@@ -63,7 +63,8 @@ TEST_F(TTSSynthesis, OneCallLogsInOrderAndPublishes) {
   auto all = events->events();
   ASSERT_EQ(all.size(), 1u);
   EXPECT_EQ(all[0].name, "synthesisStarted");
-  EXPECT_EQ(all[0].payload, QVAny(QVAnyMap{{"text", QVAny("Hi.")}}));
+  const uint64_t sequence = in(*node).nextSequence.load() - 1;  // the one text spoken
+  EXPECT_EQ(all[0].payload, QVAny(QVAnyMap{{"text", QVAny("Hi.")}, {"sequence", QVAny(static_cast<int64_t>(sequence))}}));
 
   GeneratedAudioItem* item = in(*node).nextItem.load();
   ASSERT_NE(item, nullptr);
