@@ -6,8 +6,10 @@
 // gathers and speaks piece by piece at sentence, clause or word breaks,
 // paced by the end of playback. The voice's audio is 16000 Hz mono; at any
 // other graph rate the node converts it with the host's AudioGraphResampler.
-// Events: "synthesisStarted" ({"text": ...}) when a text goes to the engine,
-// "finished" ({}) when a synthesised segment has played to its end.
+// Events: "synthesisStarted" ({"text": ..., "sequence": N}) when a text goes
+// to the engine, "finished" ({}) when a synthesised segment has played to its
+// end. Segments are numbered in the order their text reached the node (a
+// whole text when "synthesize" is called, a piece when it is cut).
 //
 // Threads. Every operation below may be called from any thread, including
 // from inside a listener of this node's events, and never waits for the
@@ -27,8 +29,10 @@
 //      synthesize, appendStreamingText: run at once when the engine is free
 //        or already this thread's. On the audio thread with the engine busy,
 //        the work is handed to the thread that holds it, which does it next.
-//        A text or piece begun from a "synthesisStarted" listener comes after
-//        the one announced (a whole text cuts in on it at once).
+//        On the thread that holds the engine (a "synthesisStarted" listener of
+//        a synthesis) they run at once, nested: a piece begun there comes
+//        after the one announced, a whole text cuts in on it before it is
+//        generated.
 //      clearStreamingBuffer, stop: at once, from anywhere; they wait for
 //        nothing but the brief buffer lock.
 //      loadModel: at once, like synthesize; it answers false when the audio
@@ -51,17 +55,25 @@
 // held. Streamed pieces never cut each other off: a piece waits in a short
 // queue behind the one that plays and starts in the block in which that one
 // ends, in the order of the text. A final token while speech plays queues
-// the rest of the buffer behind it. "stop" (beyond the streamed pieces and
-// whole texts) fades out what plays within one block and drops what is
-// queued, what is being synthesised and the held text, without "finished".
+// the rest of the buffer behind it.
+// "stop" (beyond the streamed pieces and whole texts) is a hard line: all
+// whose text reached the node before it returned (held, queued, being cut,
+// being generated, playing) is dropped without "finished". What plays fades
+// out over the first block that begins after it returned and nothing of it
+// is heard later; no block or call that begins after it returned emits an
+// event about it (an emission already decided on another thread while
+// "stop" runs may still be delivered as it returns). "stop" waits only for
+// the brief buffer lock.
 // A whole text is published with its first sentence and plays while the
 // engine generates the rest (the render step plays only samples that are
 // ready; a block that catches up plays silence, without "finished").
-// With the creation key "prepareAhead" true, the append that completes the
-// next piece while speech plays has it generated there, on the appending
-// thread; the piece is announced ("synthesisStarted") when the render step
-// takes it up, right after the "finished" of the piece before it, so the
-// audio thread generates only what no append could prepare.
+// With the creation key "prepareAhead" true, every append that completes a
+// piece while speech plays or pieces wait has it generated there, on the
+// appending thread, and queued; the piece is announced ("synthesisStarted")
+// when the render step takes it up, right after the "finished" of the piece
+// before it. The end of a piece then generates nothing and, with no piece
+// due in the buffer, takes no lock; the audio thread generates only what no
+// append could prepare (a full queue).
 //
 // Ownership. The host owns the node (created by the factory with new, deleted
 // through the virtual destructor). The node owns its Internals, which owns the

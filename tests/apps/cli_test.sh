@@ -51,7 +51,32 @@ printf 'The first sentence is right here, and it is long enough. The second one 
   | "$cli" --json stream --no-prepare-ahead -o "$work/stream2.wav" >"$work/stream2.jsonl" 2>/dev/null
 started=$(grep '"synthesisStarted"' "$work/stream2.jsonl" | sed 's/.*"text":"\([^"]*\)".*/\1/' | tr '\n' '|')
 check "stream --no-prepare-ahead speaks the text in order" test "$started" = "The first sentence is right here, and it is long enough.| The second one follows it now! A third ends the stream.|"
-check "stream ends with finished" bash -c "tail -1 '$work/stream.jsonl' | grep -q '\"finished\"'"
+for run in stream stream2; do
+  check "$run ends with finished" bash -c "tail -1 '$work/$run.jsonl' | grep -q '\"finished\"'"
+  check "$run: every piece announced has finished" test \
+    "$(grep -c '"synthesisStarted"' "$work/$run.jsonl")" = "$(grep -c '"event":"finished"' "$work/$run.jsonl")"
+done
+# Both runs write every piece whole: the written audio holds the sum of the
+# pieces' own lengths (each said alone, at the same rate and block), within
+# one block per piece, whichever way the text was cut.
+pieces_seconds() {  # the pieces of a run's JSON lines, each said alone
+  local total=0 n=0 text
+  while IFS= read -r text; do
+    "$cli" say "$text" --rate 16000 --block 160 -o "$work/piece.wav" 2>/dev/null
+    total=$(awk -v t="$total" -v d="$(duration "$work/piece.wav")" 'BEGIN { print t + d }')
+    n=$((n + 1))
+  done < <(grep '"synthesisStarted"' "$1" | sed 's/.*"text":"\([^"]*\)".*/\1/')
+  echo "$total $n"
+}
+for prepare in "" --no-prepare-ahead; do
+  printf 'The first sentence is right here, and it is long enough. The second one follows it now! A third ends the stream.' \
+    | "$cli" --json stream $prepare --tokens-per-second 1000 --rate 16000 --block 160 -o "$work/whole$prepare.wav" \
+      >"$work/whole$prepare.jsonl" 2>/dev/null
+  read -r sum n < <(pieces_seconds "$work/whole$prepare.jsonl")
+  check "stream ${prepare:-with prepare-ahead} writes every piece ($n pieces, $sum s said alone)" awk \
+    -v got="$(duration "$work/whole$prepare.wav")" -v sum="$sum" -v n="$n" \
+    'BEGIN { block = 0.01; d = got - sum; if (d < 0) d = -d; exit !(n >= 2 && d <= (n + 2) * block) }'
+done
 
 # transcribe: the known test audio decodes to its text.
 for rate in 16000 48000; do

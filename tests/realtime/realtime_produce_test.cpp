@@ -259,3 +259,44 @@ TEST(RealtimeProduce, PreparedAheadTheRenderThreadNeverGeneratesOrAllocates) {
   EXPECT_EQ(realtime_probe::describe(all), realtime_probe::describe({}));
   EXPECT_EQ(realtime_probe::describe(tally.finishing), realtime_probe::describe({}));
 }
+
+// The generator pauses (a tool call) with the answer's next words held and
+// no break in them, after three pieces were appended quickly: the second and
+// third are prepared behind the first, so when each ends the render thread
+// has nothing to make, and with only an unfinished stretch held it does not
+// even look at the buffer. Every block, the ends of pieces included, is
+// clean.
+TEST(RealtimeProduce, PreparedAheadAPausingTokenStreamLeavesNothingForTheRenderThread) {
+  if (!realtime_probe::available()) GTEST_SKIP() << "sanitizer builds replace the allocator";
+  if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
+  quorvel::Logger::setLevel(quorvel::LogLevel::Warning);
+  auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{{"prepareAhead", QVAny(true)}});
+  AudioBusFormat format{48000, 2};
+  ASSERT_TRUE(node->setBusFormat(format));
+  FinishedSplit finished;
+  node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
+
+  const std::string quick =
+      "The keeper climbed the stairs every evening at dark. He trimmed the wick and wiped the glass clean. "
+      "Ships passed far out at sea, and none of them knew his name at all. While he";
+  const std::string afterThePause = " waited for the boat, the sea stayed calm.";
+  std::atomic<int> blocksDone{0};
+  Tally tally;
+  std::thread renderer([&] { tally = render(*node, finished, blocksDone); });
+  for (size_t i = 0; i < quick.size(); i += 5) {
+    waitForBlock(blocksDone, static_cast<int>(1 + i / 5));
+    node->appendStreamingText(quick.substr(i, 5), false);
+  }
+  // The pause: "While he" is held while the three pieces play out.
+  waitForBlock(blocksDone, 900);
+  node->appendStreamingText(afterThePause, true);
+  renderer.join();
+
+  realtime_probe::Counts all = tally.steady;
+  all += tally.switching;
+  std::printf("[ INFO     ] paused stream, blocks %d (%d switching, %d ending a piece): %s\n", kBlocks,
+              tally.switchBlocks, tally.finishingBlocks, realtime_probe::describe(all).c_str());
+  EXPECT_GE(tally.finishingBlocks, 3) << "the three pieces should end during the pause";
+  EXPECT_EQ(realtime_probe::describe(all), realtime_probe::describe({}));
+  EXPECT_EQ(realtime_probe::describe(tally.finishing), realtime_probe::describe({}));
+}
