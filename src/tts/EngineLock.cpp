@@ -44,19 +44,19 @@ void EngineLock::release() {
   }
 }
 
-void EngineLock::defer(std::function<void()> work) {
+bool EngineLock::defer(std::function<void()> work) {
   {
     std::lock_guard<std::mutex> lock(deferredMutex_);
-    if (closed_) return;
+    if (closed_) return false;
     deferred_.push_back(std::move(work));
     deferredCount_.fetch_add(1);
   }
   // Free after all, or already this thread's: run it here and now (a nested
   // hold releases without running handed-over work, so run it explicitly).
-  if (tryAcquire()) {
-    runDeferred();
-    release();
-  }
+  if (!tryAcquire()) return false;
+  runDeferred();
+  release();
+  return true;
 }
 
 void EngineLock::closeForGood() {

@@ -34,8 +34,8 @@ class EngineLock {
   bool heldByThisThread() const noexcept { return owner_.load() == std::this_thread::get_id(); }
 
   // Hands `work` to the engine's holder, or runs it now (holding the engine)
-  // when the engine can be had without waiting.
-  void defer(std::function<void()> work);
+  // when the engine can be had without waiting. True when it ran here.
+  bool defer(std::function<void()> work);
   bool hasDeferredWork() const noexcept { return deferredCount_.load() > 0; }
   // Drops handed-over work that has not run, and all that is handed over
   // from now on (teardown).

@@ -15,6 +15,8 @@
 
 #include <quorvel/QVAny.h>
 
+#include "SpokenWords.h"
+
 namespace quorvel::extensions::sherpa {
 
 struct GeneratedAudioItem {
@@ -57,6 +59,13 @@ struct GeneratedAudioItem {
   // nothing for it). Set before the item is published.
   bool announceAtTakeUp = false;
   QVAny startedPayload;
+  // Its words and where they end, for the "spoken" events (set up before
+  // the item is published).
+  SpokenWords words;
+  // A streamed piece: where its text starts in the answer's text (see
+  // Internals::answerText). Set before the item is published.
+  bool streamed = false;
+  uint64_t answerOffset = 0;
   std::atomic<int32_t> readySamples{0};
   std::atomic<bool> generationDone{false};
   std::atomic<int32_t> readPosition{0};

@@ -53,6 +53,24 @@ QVAnyMap finishedMetadata() {
   return QVAnyMap{{md::EVENT_DESCRIPTION, QVAny("Emitted when the synthesized audio has finished playing.")}};
 }
 
+QVAnyMap eventField(const std::string& name, const std::string& type, const std::string& description) {
+  return QVAnyMap{{md::EVENT_DATA_NAME, QVAny(name)},
+                  {md::EVENT_DATA_TYPE, QVAny(type)},
+                  {md::EVENT_DATA_DESCRIPTION, QVAny(description)}};
+}
+
+QVAnyMap spokenMetadata() {
+  return QVAnyMap{
+      {md::EVENT_NAME, QVAny("spoken")},
+      {md::EVENT_DESCRIPTION,
+       QVAny("Emitted while a segment plays, once playback has passed the estimated end of a further word.")},
+      {md::EVENT_DATA,
+       QVAny(QVAnyMap{{"text", QVAny(eventField("text", md::EVENT_TYPE_STRING,
+                                                "The word just spoken, with the spaces and punctuation before it."))},
+                      {"sequence", QVAny(eventField("sequence", md::EVENT_TYPE_INT,
+                                                    "The number of the segment, as in \"synthesisStarted\"."))}})}};
+}
+
 QVAnyMap synthesisStartedMetadata() {
   QVAnyMap textField{{md::EVENT_DATA_NAME, QVAny("text")},
                      {md::EVENT_DATA_TYPE, QVAny(md::EVENT_TYPE_STRING)},
@@ -123,6 +141,7 @@ SherpaTTSNode::SherpaTTSNode(const QVAnyMap& config) : internals(std::make_uniqu
   registerAction("stop", stopMetadata());
   registerEvent("finished", finishedMetadata());
   registerEvent("synthesisStarted", synthesisStartedMetadata());
+  registerEvent("spoken", spokenMetadata());
 }
 
 SherpaTTSNode::~SherpaTTSNode() { Logger::info(Internals::kLogTag + " Destructor called"); }
@@ -135,8 +154,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
       return refuse(actionName, "Text too long: " + std::to_string(size) + " bytes (at most " +
                                     std::to_string(Internals::kMaxSynthesisTextBytes) + ")");
     Logger::debug(Internals::kLogTag + " Action 'synthesize' called with text: " + text);
-    synthesize(text);
-    return Result<QVAny>(QVAny());
+    return Result<QVAny>(synthesize(text));
   }
   if (actionName == "appendStreamingText") {
     std::string token;
@@ -154,8 +172,7 @@ Result<QVAny> SherpaTTSNode::callAction(const std::string& actionName, const QVA
   }
   if (actionName == "stop") {
     Logger::debug(Internals::kLogTag + " Action 'stop' called");
-    stop();
-    return Result<QVAny>(QVAny());
+    return Result<QVAny>(QVAny(stop()));
   }
   if (actionName == "loadModel") {
     std::string modelPath;
@@ -187,7 +204,7 @@ bool SherpaTTSNode::setBusFormat(AudioBusFormat& format) {
 
 bool SherpaTTSNode::produce(AudioBus& bus) { return internals->produce(bus); }
 
-void SherpaTTSNode::synthesize(const std::string& text) { internals->synthesize(text); }
+QVAny SherpaTTSNode::synthesize(const std::string& text) { return internals->synthesize(text); }
 
 void SherpaTTSNode::appendStreamingText(const std::string& token, bool isFinal) {
   internals->appendStreamingText(token, isFinal);
@@ -195,7 +212,7 @@ void SherpaTTSNode::appendStreamingText(const std::string& token, bool isFinal) 
 
 void SherpaTTSNode::clearStreamingBuffer() { internals->clearStreamingBuffer(); }
 
-void SherpaTTSNode::stop() { internals->stop(); }
+QVAnyMap SherpaTTSNode::stop() { return internals->stop(); }
 
 bool SherpaTTSNode::loadModel(const std::string& modelPath, const std::string& tokensPath,
                               const std::string& dataPath) {

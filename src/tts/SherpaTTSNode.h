@@ -114,10 +114,14 @@ class SherpaTTSNode : public SingleBusAudioSourceNode {
   bool produce(AudioBus& bus) override;
   using SingleBusAudioSourceNode::produce;
 
-  void synthesize(const std::string& text);
+  // What the whole text cut off (as "stop" answers), or empty when it was
+  // handed over to another thread (a listener on the audio thread).
+  QVAny synthesize(const std::string& text);
   void appendStreamingText(const std::string& token, bool isFinal);
   void clearStreamingBuffer();
-  void stop();
+  // What the listener heard: {"heardText", "sequence" (absent when nothing
+  // played), "unheardText"}.
+  QVAnyMap stop();
   // True when a voice is loaded afterwards.
   bool loadModel(const std::string& modelPath, const std::string& tokensPath, const std::string& dataPath);
 

@@ -5,7 +5,10 @@
 // no longer matters ("stop", a newer whole text, a reload, teardown).
 #include <quorvel/Logger.h>
 
+#include <vector>
+
 #include "TTSInternals.h"
+#include "WordTiming.h"
 #include "engine/EngineCall.h"
 
 namespace quorvel::extensions::sherpa {
@@ -41,6 +44,9 @@ bool SherpaTTSNode::Internals::generate(const std::string& text, GrowingSegment&
     const int32_t ready = item->samplesReady();
     if (!segment.endedEarly && audio->n > ready) item->append(audio->samples + ready, audio->n - ready);
     SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
+    // Every word is timed before generation is marked done: playback can
+    // then not reach the end of the segment before its last word is.
+    if (!segment.endedEarly) timeRemainingWords(segment, item);
   }
   item->finishGeneration();
   if (segment.published == nullptr && audio != nullptr && !segment.endedEarly && !superseded(item->sequence))
@@ -59,6 +65,7 @@ bool SherpaTTSNode::Internals::acceptSamples(GrowingSegment& segment, const floa
     segment.endedEarly = true;
     return false;
   }
+  timeSentenceWords(segment, item, samples, n);
   if (segment.published == nullptr && item->samplesReady() > 0) publish(segment);
   return true;
 }
@@ -75,6 +82,63 @@ void SherpaTTSNode::Internals::publish(GrowingSegment& segment) {
   // Room was reserved before the generation began.
   generatedAudioItems.push_back(std::move(segment.owned));
   segment.published = item;
+}
+
+}  // namespace quorvel::extensions::sherpa
+
+namespace quorvel::extensions::sherpa {
+
+void SherpaTTSNode::Internals::timeSentenceWords(GrowingSegment& segment, GeneratedAudioItem* item,
+                                                 const float* samples, int32_t n) {
+  SpokenWords& words = item->words;
+  const std::size_t sentence = segment.sentencesSeen++;
+  if (!segment.sentencesMatch || words.count() == 0) return;
+  if (sentence >= segment.sentenceEnds.size()) {
+    segment.sentencesMatch = false;  // more sentences than the text has: timed at the end
+    return;
+  }
+  const std::size_t begin = sentence == 0 ? 0 : segment.sentenceEnds[sentence - 1];
+  const std::size_t end = segment.sentenceEnds[sentence];
+  const std::vector<std::size_t>& byteEnds = words.byteEnds();
+  std::size_t first = words.published();
+  std::size_t last = first;
+  while (last < byteEnds.size() && byteEnds[last] <= end) ++last;
+  try {
+    const std::vector<int32_t> ends = estimateWordEnds(words.text().substr(begin, end - begin), samples, n);
+    if (ends.size() != last - first) {
+      segment.sentencesMatch = false;
+      return;
+    }
+    const int32_t offset = item->samplesReady() - n;
+    // The segment's last word waits for the end of generation: it ends
+    // where the audio does, whatever the engine adds after the callbacks.
+    for (std::size_t i = 0; i < ends.size() && first + i + 1 < words.count(); ++i)
+      words.publish(first + i, offset + ends[i]);
+  } catch (...) {
+    segment.sentencesMatch = false;  // out of memory: timed at the end, or not at all
+  }
+}
+
+void SherpaTTSNode::Internals::timeRemainingWords(GrowingSegment&, GeneratedAudioItem* item) {
+  SpokenWords& words = item->words;
+  const std::size_t first = words.published();
+  if (first >= words.count()) return;
+  const int32_t total = item->samplesReady();
+  const int32_t start = first == 0 ? 0 : words.endSample(first - 1);
+  try {
+    // Spread the words left over the audio left.
+    const std::size_t byteStart = first == 0 ? 0 : words.byteEnds()[first - 1];
+    std::vector<float> rest(static_cast<std::size_t>(total - start));
+    for (int32_t i = start; i < total; ++i) rest[static_cast<std::size_t>(i - start)] = item->sample(i);
+    const std::vector<int32_t> ends =
+        estimateWordEnds(words.text().substr(byteStart), rest.data(), static_cast<int32_t>(rest.size()));
+    if (ends.size() == words.count() - first) {
+      for (std::size_t i = 0; i + 1 < ends.size(); ++i) words.publish(first + i, start + ends[i]);
+    }
+  } catch (...) {
+  }
+  // However the rest went, every word is spoken once the segment has played.
+  for (std::size_t i = words.published(); i < words.count(); ++i) words.publish(i, total);
 }
 
 }  // namespace quorvel::extensions::sherpa

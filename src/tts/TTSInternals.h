@@ -33,6 +33,7 @@
 #include "EngineLock.h"
 #include "GeneratedAudioItem.h"
 #include "PieceQueue.h"
+#include "PlaybackProgress.h"
 #include "RenderGate.h"
 #include "SherpaTTSNode.h"
 #include "engine/SherpaOnnxCApi.h"
@@ -43,6 +44,7 @@ namespace quorvel::extensions::sherpa {
 // allocates nothing.
 inline const std::string kSynthesisStarted{"synthesisStarted"};
 inline const std::string kFinished{"finished"};
+inline const std::string kSpoken{"spoken"};
 
 class SherpaTTSNode::Internals {
  public:
@@ -64,7 +66,9 @@ class SherpaTTSNode::Internals {
   void setSampleRate(int rate);
 
   // Synthesis (TTSSynthesis.cpp). A whole text, cutting in on what plays.
-  void synthesize(const std::string& text);
+  // The map describeCutOff gives, or empty when the text was handed over
+  // (audio thread, engine busy).
+  QVAny synthesize(const std::string& text);
   void releaseStaleAudio();
   static std::string cleanTextForSynthesis(const std::string& text);
   // The length of cleanTextForSynthesis(text), without building it.
@@ -88,7 +92,16 @@ class SherpaTTSNode::Internals {
   // Interruption (TTSStreaming.cpp): drops what plays (faded within one
   // block), what is queued, what is being synthesised and the held text.
   // Nothing handed over before it returns is heard or announced after that.
-  void stop();
+  // Answers what of it was heard: {"heardText", "sequence" (when a segment
+  // played), "unheardText"}.
+  QVAnyMap stop();
+  // What a whole text of sequence `cutter` cut off: the segment it cuts in
+  // on, and the streamed pieces cut before it was asked for (the answer up
+  // to `cutBefore`), which it drops (TTSHeard.cpp).
+  QVAnyMap describeCutOff(uint64_t cutter, uint64_t cutBefore);
+  static QVAnyMap nothingCutOff();
+  // Where the next piece will start in the answer's text (takes the lock).
+  uint64_t answerCutPosition();
   // Raise-only updates: concurrent callers never move a cut-off back.
   static void raiseTo(std::atomic<uint64_t>& value, uint64_t atLeast);
   // True when nothing has dropped the segment of `sequence` yet: checked
@@ -102,6 +115,11 @@ class SherpaTTSNode::Internals {
   static void applyGainRamp(const float* source, float* destination, float startGain, float endGain,
                             uint32_t frameCount, uint32_t channelCount);
   void onPlaybackFinished();
+  // Emits "spoken" for every word of `item` whose estimated end has played.
+  void emitSpokenWords(GeneratedAudioItem* item);
+  // Starts `item` playing (currentItem and the progress); false when a
+  // "stop" dropped it meanwhile.
+  bool startPlaying(GeneratedAudioItem* item);
 
   // ---- Loaded voice. ----
   SherpaTTSNode* node;                // not owned; events are emitted through it
@@ -152,6 +170,17 @@ class SherpaTTSNode::Internals {
   // and the lock only when there is work.
   std::atomic<bool> streamingPieceDue{false};
   std::mutex streamingMutex;
+  // The answer's text: what was appended since the last "stop" or clear,
+  // without asterisks, less the front already heard in full (answerBase is
+  // the offset of its first byte in the whole answer). The buffer is always
+  // its tail, so a piece's offset in the answer is known when it is cut.
+  std::string answerText;
+  uint64_t answerBase = 0;
+  // The answer is heard in full up to here (the end of the last streamed
+  // piece that finished). Raised by the audio thread.
+  std::atomic<uint64_t> answerHeardUpTo{0};
+  // How far the listener has heard what plays ("spoken", "stop"'s answer).
+  PlaybackProgress progress;
   // True while the next synthesis starts a new utterance (latency line).
   // Written by control and audio threads, hence atomic.
   std::atomic<bool> firstSynthesis{true};
@@ -170,15 +199,29 @@ class SherpaTTSNode::Internals {
   enum class SegmentKind { kWholeText, kPiece };
   // `prepared`: a piece made ahead while speech plays, announced when the
   // render step takes it up.
-  bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared = false);
-  bool generateAndPublish(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared);
+  // `answerOffset`: a piece's offset in the answer's text.
+  bool synthesizeHoldingEngine(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared = false,
+                               uint64_t answerOffset = 0);
+  bool generateAndPublish(const std::string& text, SegmentKind kind, uint64_t sequence, bool prepared,
+                          uint64_t answerOffset);
   // A segment the engine fills sentence by sentence (TTSGeneration.cpp).
   struct GrowingSegment {
     std::unique_ptr<GeneratedAudioItem> owned;  // until published
     GeneratedAudioItem* published;              // once published
     SegmentKind kind;
     bool endedEarly = false;  // the callback stopped the engine
+    // Word timing: the text's sentences, one per callback of the engine;
+    // when the callbacks do not match them, the words left are spread over
+    // the rest of the segment at its end.
+    std::vector<std::size_t> sentenceEnds;
+    std::size_t sentencesSeen = 0;
+    bool sentencesMatch = true;
   };
+  // Word ends of the sentence whose `n` samples just arrived.
+  void timeSentenceWords(GrowingSegment& segment, GeneratedAudioItem* item, const float* samples, int32_t n);
+  // At the end of generation: the words not timed yet, the last ending at
+  // the segment's end.
+  void timeRemainingWords(GrowingSegment& segment, GeneratedAudioItem* item);
   // Generates `text` into the segment, publishing it at its first samples;
   // false when nothing was published.
   bool generate(const std::string& text, GrowingSegment& segment);
@@ -218,6 +261,14 @@ class SherpaTTSNode::Internals {
   // With streamingMutex held, after the buffer or finalRequested changed.
   void noteStreamingText();
   void clearStreamingBufferHoldingLock();
+  // With streamingMutex held: a token joins the answer's text.
+  void noteAnswerText(const std::string& token);
+  // With streamingMutex held: what was heard of the segment `seen`
+  // describes, and what was not: its rest, then `pending`, then the
+  // answer's text from where it was heard in full (`heardUpTo`) up to
+  // `answerEnd`.
+  QVAnyMap describeHeard(const PlaybackProgress::Seen& seen, const std::string& pending, uint64_t heardUpTo,
+                         uint64_t answerEnd = UINT64_MAX);
   // Frees the items marked releasable, outside streamingMutex: the lock is
   // held only to take them off the list, so "stop" never waits for a free.
   // False when the lock was busy on the audio thread (asked again later).

@@ -154,6 +154,11 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
     // can be emptied here on its own thread. The segments are freed, and
     // the conversion replaced, by this produce call after its block.
     detachPlayback(nullptr);
+    {
+      // "stop" reads the progress's segments under this lock.
+      std::lock_guard<std::mutex> streaming(streamingMutex);
+      progress.forget();
+    }
     Logger::info(kLogTag + " Clearing " + std::to_string(generatedAudioItems.size()) +
                  " generated audio items");
     gate.requestAtEndOfProduce(RenderGate::kReleaseItems);
@@ -163,6 +168,8 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
       std::lock_guard<std::mutex> format(formatMutex);
       RenderGate::Exclusion exclusion(gate);
       detachPlayback(&oldResampler);
+      std::lock_guard<std::mutex> streaming(streamingMutex);
+      progress.forget();  // "stop" reads its segments under this lock
     }
     // Nothing of the audio side can reach these any more: the pointers are
     // null, the queue is empty, the resampler is detached, and syntheses

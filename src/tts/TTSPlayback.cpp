@@ -56,10 +56,13 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
 
   GeneratedAudioItem* current = currentItem.load();
   if (current != nullptr && current->complete.load()) {
-    currentItem.store(nullptr);
     // Its last sample went out in the block before; a "stop" since then
-    // dropped it, and its "finished" with it.
-    if (stillWanted(current->sequence)) {
+    // dropped it, and its "finished" with it. Its last words come first.
+    emitSpokenWords(current);
+    const bool finished = stillWanted(current->sequence) && progress.claimFinished(current);
+    currentItem.store(nullptr);
+    if (finished) {
+      if (current->streamed) raiseTo(answerHeardUpTo, current->answerOffset + current->words.text().size());
       onPlaybackFinished();
     } else {
       synthesizeBufferedText();
@@ -94,7 +97,7 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
     if (!next->complete.load() && next->sequence >= cutoff) {
       dropQueuedBefore(next->sequence);
       if (current != nullptr) fadeOut(current);  // cut off: no "finished"
-      currentItem.store(next);
+      startPlaying(next);
       current = next;
     }
   }
@@ -111,11 +114,14 @@ bool SherpaTTSNode::Internals::renderAudio(AudioBus& bus) {
         node->emitEvent(kSynthesisStarted, piece->startedPayload);
         if (!stillWanted(piece->sequence)) piece = nullptr;
       }
-      currentItem.store(piece);
+      if (piece != nullptr) startPlaying(piece);
       current = piece;
     }
   }
-  if (current != nullptr) write(current);
+  if (current != nullptr) {
+    write(current);
+    emitSpokenWords(current);
+  }
   if (!blockWritten) zeroFrom(0);
   return true;
 }
@@ -155,6 +161,19 @@ void SherpaTTSNode::Internals::applyGainRamp(const float* source, float* destina
     }
     gain += step;
   }
+}
+
+bool SherpaTTSNode::Internals::startPlaying(GeneratedAudioItem* item) {
+  currentItem.store(item);
+  return progress.start(item, dropBefore);
+}
+
+void SherpaTTSNode::Internals::emitSpokenWords(GeneratedAudioItem* item) {
+  // Payloads were built by the generator: emitting allocates nothing. The
+  // listeners may stop the node; a sealed segment claims no more words.
+  const int32_t played = item->readPosition.load();
+  for (uint32_t word = 0; stillWanted(item->sequence) && progress.claimWord(item, played, word);)
+    node->emitEvent(kSpoken, item->words.payload(word));
 }
 
 void SherpaTTSNode::Internals::onPlaybackFinished() {

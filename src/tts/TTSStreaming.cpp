@@ -2,6 +2,8 @@
 // paced by the end of playback. Pieces are cut only while the engine is
 // held, so they are synthesised, queued and heard in the order of their
 // text, and each waits behind the one before it instead of replacing it.
+#include <algorithm>
+
 #include <quorvel/Logger.h>
 
 #include "StreamingSplit.h"
@@ -37,6 +39,7 @@ void SherpaTTSNode::Internals::appendStreamingText(const std::string& token, boo
   {
     std::lock_guard<std::mutex> streaming(streamingMutex);
     streamingBuffer += token;
+    noteAnswerText(token);
     if (isFinal) finalRequested = true;
     noteStreamingText();
     // While speech plays the token just waits: the end of playback takes
@@ -61,8 +64,10 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
     std::string piece;
     bool prepared = false;  // made while speech plays, announced when it starts
     uint64_t sequence = 0;
+    uint64_t answerOffset = 0;  // where the piece starts in the answer's text
     {
       std::lock_guard<std::mutex> streaming(streamingMutex);
+      answerOffset = answerBase + answerText.size() - std::min(answerText.size(), cleanedTextLength(streamingBuffer));
       if (streamingBuffer.empty() && !finalRequested) return;
       if (queuedPieces.full()) return;  // stays in the buffer for a later turn
       const bool playing = isAudioPlaying();
@@ -84,7 +89,7 @@ void SherpaTTSNode::Internals::synthesizeDueTextHoldingEngine(bool afterFinished
     }
     if (piece.empty()) return;
     if (afterFinished) Logger::debug(kLogTag + " Synthesizing buffered text after audio finished: " + piece);
-    synthesizeHoldingEngine(piece, SegmentKind::kPiece, sequence, prepared);
+    synthesizeHoldingEngine(piece, SegmentKind::kPiece, sequence, prepared, answerOffset);
   } catch (...) {
   }
 }
@@ -95,22 +100,12 @@ void SherpaTTSNode::Internals::clearStreamingBuffer() {
 }
 
 void SherpaTTSNode::Internals::clearStreamingBufferHoldingLock() {
+  // The held text leaves the answer with the buffer (the buffer is its tail).
+  answerText.resize(answerText.size() - std::min(answerText.size(), cleanedTextLength(streamingBuffer)));
   streamingBuffer.clear();
   finalRequested = false;
   noteStreamingText();
   firstSynthesis.store(true);
-}
-
-void SherpaTTSNode::Internals::stop() {
-  // Everything numbered before this moment is dropped: the render step fades
-  // out what plays within one block and skips what waits; a synthesis under
-  // way ends at its next sentence and announces nothing more. Under the
-  // buffer's lock, so that no piece is between leaving the buffer and
-  // drawing its number.
-  std::lock_guard<std::mutex> streaming(streamingMutex);
-  raiseTo(dropBefore, nextSequence.load());
-  bufferedSynthesisPending.store(false);
-  clearStreamingBufferHoldingLock();
 }
 
 void SherpaTTSNode::Internals::synthesizeBufferedText() {
@@ -132,6 +127,23 @@ void SherpaTTSNode::Internals::retryBufferedSynthesis() {
   if (!hold.held()) return;  // still busy: try again next block
   bufferedSynthesisPending.store(false);
   synthesizeDueTextHoldingEngine(true, false);
+}
+
+}  // namespace quorvel::extensions::sherpa
+
+namespace quorvel::extensions::sherpa {
+
+void SherpaTTSNode::Internals::noteAnswerText(const std::string& token) {
+  // The front heard in full is no longer needed: "stop" reports from where
+  // the listener is.
+  const uint64_t heard = answerHeardUpTo.load();
+  if (heard > answerBase) {
+    const uint64_t drop = std::min<uint64_t>(heard - answerBase, answerText.size());
+    answerText.erase(0, drop);
+    answerBase += drop;
+  }
+  for (char c : token)
+    if (c != '*') answerText.push_back(c);
 }
 
 }  // namespace quorvel::extensions::sherpa

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include <quorvel/Logger.h>
 
 #include "TTSInternals.h"
+#include "WordTiming.h"
 
 namespace quorvel::extensions::sherpa {
 
@@ -31,7 +33,7 @@ void SherpaTTSNode::Internals::raiseTo(std::atomic<uint64_t>& value, uint64_t at
   }
 }
 
-void SherpaTTSNode::Internals::synthesize(const std::string& text) {
+QVAny SherpaTTSNode::Internals::synthesize(const std::string& text) {
   // The text has reached the node: a "stop" from now on drops it, and
   // anything older gives way to it (a generation under way at its next
   // sentence), since this text cuts in on it anyway.
@@ -43,11 +45,18 @@ void SherpaTTSNode::Internals::synthesize(const std::string& text) {
     // another thread holds it, the text is spoken by that thread when it is
     // done (the engine's handed-over work); when this thread holds it (a
     // "synthesisStarted" listener), at once.
-    engine.defer([this, text, sequence] { synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence); });
-    return;
+    const uint64_t cutBefore = answerCutPosition();
+    auto published = std::make_shared<bool>(false);
+    const bool ranHere = engine.defer([this, text, sequence, published] {
+      *published = synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence);
+    });
+    if (!ranHere) return QVAny();  // handed over: what it cuts off is not known yet
+    return QVAny(*published ? describeCutOff(sequence, cutBefore) : nothingCutOff());
   }
+  const uint64_t cutBefore = answerCutPosition();
   EngineHold hold(engine, EngineHold::kWait);
-  synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence);
+  const bool published = synthesizeHoldingEngine(text, SegmentKind::kWholeText, sequence);
+  return QVAny(published ? describeCutOff(sequence, cutBefore) : nothingCutOff());
 }
 
 bool SherpaTTSNode::Internals::superseded(uint64_t sequence) const {
@@ -55,8 +64,8 @@ bool SherpaTTSNode::Internals::superseded(uint64_t sequence) const {
 }
 
 bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, SegmentKind kind, uint64_t sequence,
-                                                       bool prepared) {
-  const bool published = generateAndPublish(text, kind, sequence, prepared);
+                                                       bool prepared, uint64_t answerOffset) {
+  const bool published = generateAndPublish(text, kind, sequence, prepared, answerOffset);
   // Text its listeners appended waited for it: a final token's flush, and,
   // when pieces are prepared ahead, any piece that is due (not on the audio
   // thread, which generates only what no append could prepare).
@@ -65,7 +74,7 @@ bool SherpaTTSNode::Internals::synthesizeHoldingEngine(const std::string& text, 
 }
 
 bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, SegmentKind kind, uint64_t sequence,
-                                                  bool prepared) {
+                                                  bool prepared, uint64_t answerOffset) {
   Logger::debug(kLogTag + " synthesize called, tts=" + (tts != nullptr ? "valid" : "null") +
                 ", this=" + std::to_string(reinterpret_cast<uintptr_t>(this)));
   releaseStaleAudio();
@@ -107,6 +116,14 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
   GrowingSegment segment{std::unique_ptr<GeneratedAudioItem>(new (std::nothrow) GeneratedAudioItem()), nullptr, kind};
   if (!segment.owned) return false;
   segment.owned->sequence = sequence;
+  segment.owned->streamed = kind == SegmentKind::kPiece;
+  segment.owned->answerOffset = answerOffset;
+  segment.owned->words.prepare(cleanedText, sequence);
+  try {
+    segment.sentenceEnds = sentenceEnds(cleanedText);
+  } catch (const std::bad_alloc&) {
+    // No sentences: the words are spread over the whole segment at its end.
+  }
   if (prepared) {
     segment.owned->announceAtTakeUp = true;
     segment.owned->startedPayload = std::move(startedPayload);
@@ -163,8 +180,11 @@ bool SherpaTTSNode::Internals::freeReleasableItems() {
     // only tries the lock.
     std::unique_lock<std::mutex> streaming(streamingMutex, std::defer_lock);
     if (gate.insideProduce() ? !streaming.try_lock() : (streaming.lock(), false)) return false;
-    for (auto& item : generatedAudioItems)
-      if (item->releasable) released.push_back(std::move(item));
+    for (auto& item : generatedAudioItems) {
+      if (!item->releasable) continue;
+      progress.forgetItem(item.get());  // "stop" reads it under this lock
+      released.push_back(std::move(item));
+    }
     std::erase_if(generatedAudioItems, [](const auto& item) { return item == nullptr; });
   }
   return true;  // `released` frees them here, with no lock held

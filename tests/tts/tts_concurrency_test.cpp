@@ -130,7 +130,7 @@ TEST_F(TTSConcurrency, ItemsAreFreedOnlyOutsideAnAppendsLook) {
     std::unique_lock<std::mutex> looking(in(*node).streamingMutex);
     std::atomic<bool> done{false};
     std::thread control([&] {
-      reload ? void(this->reload(*node)) : node->synthesize("Third.");
+      reload ? void(this->reload(*node)) : void(node->synthesize("Third."));
       done.store(true);
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -227,7 +227,7 @@ TEST_F(TTSConcurrency, StressControlCallsAgainstTheAudioThread) {
         setFormat(*node, rates[rng() % std::size(rates)], channels[rng() % std::size(channels)]);
         break;
       case 6:
-        rng() % 2 == 0 ? node->clearStreamingBuffer() : node->stop();
+        rng() % 2 == 0 ? node->clearStreamingBuffer() : void(node->stop());
         break;
       default:
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));

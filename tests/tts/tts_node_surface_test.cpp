@@ -106,7 +106,7 @@ TEST_F(TTSNodeSurface, TextKeyIsSpokenDuringConstructionBeforeAnythingIsRegister
   EXPECT_EQ(actionsThen, 0u);
   EXPECT_EQ(eventsThen, 0u);
   EXPECT_EQ(node->getActions().size(), 4u);
-  EXPECT_EQ(node->getEvents().size(), 2u);
+  EXPECT_EQ(node->getEvents().size(), 3u);
   EXPECT_NE(in(*node).nextItem.load(), nullptr);
   node->~SherpaTTSNode();
 }
@@ -160,6 +160,20 @@ TEST_F(TTSNodeSurface, RegistersExactlyTheEventMetadata) {
                                      {"type", QVAny("int")},
                                      {"description", QVAny("The segment's number: segments are numbered in the "
                                                            "order their text reached the node.")}})}})}}},
+      {"spoken",
+       QVAnyMap{{"name", QVAny("spoken")},
+                {"description",
+                 QVAny("Emitted while a segment plays, once playback has passed the estimated end of a further word.")},
+                {"data",
+                 QVAny(QVAnyMap{
+                     {"text", QVAny(QVAnyMap{{"name", QVAny("text")},
+                                             {"type", QVAny("string")},
+                                             {"description", QVAny("The word just spoken, with the spaces and "
+                                                                   "punctuation before it.")}})},
+                     {"sequence", QVAny(QVAnyMap{{"name", QVAny("sequence")},
+                                                 {"type", QVAny("int")},
+                                                 {"description",
+                                                  QVAny("The number of the segment, as in \"synthesisStarted\".")}})}})}}},
   };
   EXPECT_EQ(node->getEvents(), expected);
 }
@@ -169,7 +183,8 @@ TEST_F(TTSNodeSurface, SynthesizeActionLogsAndSpeaks) {
   logs->clear();
   Result<QVAny> r = node->callAction("synthesize", QVAnyMap{{"text", QVAny("Good day.")}});
   ASSERT_TRUE(r.isOk());
-  EXPECT_TRUE(r.value().isEmpty());
+  // Nothing played, so nothing was cut off.
+  EXPECT_EQ(r.value(), QVAny(QVAnyMap{{"heardText", QVAny("")}, {"unheardText", QVAny("")}}));
   ASSERT_FALSE(logs->lines().empty());
   EXPECT_EQ(logs->lines().front(), "[SherpaTTSNode] Action 'synthesize' called with text: Good day.");
   EXPECT_EQ(logs->entries().front().first, LogLevel::Debug);

