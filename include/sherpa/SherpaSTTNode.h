@@ -113,6 +113,7 @@ class QUORVEL_SHERPA_EXPORT SherpaSTTNode : public SingleBusAudioSinkNode {
   // with isFinal set and leaves the audio after it buffered for the next
   // call; a result that is not final has decoded everything buffered. So a
   // caller loops while isFinal to take every segment that has ended.
+  // Without endpoint detection no segment ends: the text of segment 0 grows.
   SegmentResult processSegment();
 
   void setEnabled(bool enabled);
