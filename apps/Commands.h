@@ -8,15 +8,22 @@
 
 namespace qs_cli {
 
+// Turn ends of the recognition node (on by default in the commands).
+struct EndpointOptions {
+  bool enabled = true;
+  double silence = 0.8;  // seconds of silence after speech that end a segment
+};
+
 struct ListenOptions {
   std::string device;    // input device name; empty: the default one
   double seconds = 0.0;  // 0: until Ctrl-C
+  EndpointOptions endpoints;
 };
 
 // `render` is taken by value: with --play, the device settles its format.
 int runSay(HostSession& session, const std::string& text, const VoiceOptions& voice, RenderOptions render);
 int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& voice, RenderOptions render);
-int runTranscribe(HostSession& session, const std::string& path, unsigned block);
+int runTranscribe(HostSession& session, const std::string& path, unsigned block, const EndpointOptions& endpoints);
 int runListen(HostSession& session, const ListenOptions& options);
 int runDevices(HostSession& session);
 int runNodes(HostSession& session);

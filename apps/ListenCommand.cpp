@@ -1,8 +1,9 @@
 // listen: recognise the speech of an input device as it comes. The device
 // callback feeds the recognition node; this (control) thread decodes what
-// has arrived every few hundred milliseconds and prints the text each time
-// it grows, until Ctrl-C or the given number of seconds.
-#include <algorithm>
+// has arrived every few hundred milliseconds, until Ctrl-C or the given
+// number of seconds. With endpoints (the default) it shows each segment as
+// it grows and ends (SegmentPrinter); without, the whole text each time it
+// grows.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "Commands.h"
 #include "Interrupt.h"
 #include "RecognitionFeed.h"
+#include "SegmentPrinter.h"
 #include "Transcript.h"
 #include "models/ModelPaths.h"
 #include "sound/CaptureStream.h"
@@ -23,6 +25,9 @@ namespace {
 constexpr std::chrono::milliseconds kDecodeInterval{300};
 constexpr std::chrono::milliseconds kServiceInterval{10};
 constexpr double kBlockSeconds = 0.01;
+// The recognizer's own rate: the sound server converts the device's audio
+// to it, so the engine has nothing to resample.
+constexpr int kRecognizerRate = 16000;
 
 using Clock = std::chrono::steady_clock;
 namespace sherpa = quorvel::extensions::sherpa;
@@ -50,14 +55,16 @@ int runListen(HostSession& session, const ListenOptions& options) {
   sound::DeviceInfo device;
   if (!server.findDevice(sound::Direction::Input, options.device, device, error)) return fail(error);
 
-  // The device's own rate, one channel: the server mixes a stereo device down.
+  // One channel at the recognizer's rate: the server mixes a stereo device
+  // down and converts its rate.
   sound::StreamFormat format;
-  format.sampleRate = std::clamp(device.sampleRate, 8000, 192000);
+  format.sampleRate = kRecognizerRate;
   format.channels = 1;
   format.blockFrames = static_cast<unsigned>(std::lround(format.sampleRate * kBlockSeconds));
   sherpa::SherpaSTTNode node;
   quorvel::AudioBusFormat busFormat{format.sampleRate, 1};
   if (!node.setBusFormat(busFormat)) return fail("the recognition node refused " + std::to_string(format.sampleRate) + " Hz");
+  if (const std::string problem = applyEndpoints(node, options.endpoints); !problem.empty()) return fail(problem);
 
   RecognitionFeed feed(node, format.sampleRate, format.blockFrames);
   sound::CaptureStream capture(server);
@@ -72,6 +79,20 @@ int runListen(HostSession& session, const ListenOptions& options) {
   }
 
   Transcript transcript;
+  SegmentPrinter segments(session);
+  // Decodes what has arrived and shows it; with endpoints, every segment
+  // that ended in it.
+  auto decode = [&] {
+    if (!options.endpoints.enabled) {
+      if (transcript.update(node.processAudio())) printText(session, transcript.text(), feed.seconds());
+      return;
+    }
+    for (;;) {
+      const auto result = node.processSegment();
+      segments.show(result, feed.seconds());
+      if (!result.isFinal) break;
+    }
+  };
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
   auto nextDecode = start + kDecodeInterval;
@@ -84,17 +105,19 @@ int runListen(HostSession& session, const ListenOptions& options) {
     }
     if (Clock::now() < nextDecode) continue;
     nextDecode += kDecodeInterval;
-    if (transcript.update(node.processAudio())) printText(session, transcript.text(), feed.seconds());
+    decode();
   }
   capture.close();
-  if (transcript.update(node.processAudio())) printText(session, transcript.text(), feed.seconds());
+  decode();
+  segments.finish();
   if (failed) return fail(error);
   if (feed.droppedFrames() > 0 || capture.overruns() > 0) {
     std::fprintf(stderr, "quorvel-sherpa: lost input: %llu frames dropped by the node, %u device overruns\n",
                  static_cast<unsigned long long>(feed.droppedFrames()), capture.overruns());
   }
   if (!session.json()) {
-    std::fprintf(stderr, "heard %.2f s of audio%s\n", feed.seconds(), transcript.text().empty() ? ", recognised nothing" : "");
+    std::fprintf(stderr, "heard %.2f s of audio%s\n", feed.seconds(),
+                 transcript.text().empty() && !segments.heardAnything() ? ", recognised nothing" : "");
   }
   return 0;
 }

@@ -73,11 +73,24 @@ int main(int argc, char** argv) {
   auto* transcribe = app.add_subcommand("transcribe", "Recognise the speech in an audio file");
   transcribe->add_option("file", wav, "Audio file (any rate; mono, or its first channel)")->required();
   transcribe->add_option("--block", block, "Frames per block")->capture_default_str();
+  EndpointOptions transcribeEndpoints;
+
+  // Turn ends: on by default, one line per segment.
+  auto addEndpoints = [](CLI::App* cmd, EndpointOptions& endpoints) {
+    auto* silence = cmd->add_option("--endpoint-silence", endpoints.silence,
+                                    "Seconds of silence after speech that end a segment")
+                        ->capture_default_str();
+    auto* off = cmd->add_flag_callback("--no-endpoints", [&endpoints] { endpoints.enabled = false; },
+                                       "No segments: the whole text since the start, growing");
+    off->excludes(silence);
+  };
+  addEndpoints(transcribe, transcribeEndpoints);
 
   ListenOptions listenOptions;
   auto* listen = app.add_subcommand("listen", "Recognise the speech of an input device as it comes");
   listen->add_option("--device", listenOptions.device, "Input device (default: the default one)");
   listen->add_option("--seconds", listenOptions.seconds, "Stop after this many seconds (default: at Ctrl-C)");
+  addEndpoints(listen, listenOptions.endpoints);
 
   auto* devices = app.add_subcommand("devices", "List the sound server's output and input devices");
   app.add_subcommand("nodes", "List the node types of every registered extension");
@@ -105,7 +118,7 @@ int main(int argc, char** argv) {
     voice.prepareAhead = !noPrepareAhead;
     return runStream(session, tokensPerSecond, voice, render);
   }
-  if (*transcribe) return runTranscribe(session, wav, block);
+  if (*transcribe) return runTranscribe(session, wav, block, transcribeEndpoints);
   if (*listen) return runListen(session, listenOptions);
   if (*devices) return runDevices(session);
   return runNodes(session);

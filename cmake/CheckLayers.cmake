@@ -11,7 +11,7 @@ set(sees_models "")
 set(sees_buffer "")
 set(sees_engine "")
 set(sees_tts engine models)
-set(sees_stt buffer engine models)
+set(sees_stt buffer engine models sherpa)
 set(sees_extension tts stt buffer engine models sherpa)
 set(folders models buffer engine tts stt extension)
 

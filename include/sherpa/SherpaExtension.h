@@ -1,9 +1,9 @@
 // QuorvelSherpa: on-device speech for Quorvel audio graphs.
 //
-// The library's whole exported surface is this class. A host application
-// calls SherpaExtension::load() once; that registers an extension named
-// "Sherpa" with the framework's ExtensionManager, which owns it from then
-// on. Through it the framework obtains a node factory that creates the
+// The library's entry point. A host application calls
+// SherpaExtension::load() once; that registers an extension named "Sherpa"
+// with the framework's ExtensionManager, which owns it from then on.
+// Through it the framework obtains a node factory that creates the
 // text-to-speech node (type "TTS", library "Sherpa"):
 //
 //   quorvel::extensions::sherpa::SherpaExtension::load();
@@ -15,6 +15,9 @@
 //   std::shared_ptr<quorvel::NodeFactory> factory = sherpa.getNodeFactory();
 //   std::unique_ptr<quorvel::Node> tts(factory->createNode("TTS", {{"text", "Hello."}}));
 //
+// The speech-to-text node is not offered by the factory; an application
+// constructs it itself (sherpa/SherpaSTTNode.h).
+//
 // Threads: load and getNodeFactory may run on any thread; the class keeps
 // no state. Nothing here throws except std::bad_alloc.
 #pragma once
@@ -24,19 +27,7 @@
 
 #include <quorvel/Extension.h>
 
-// The module hides every other symbol; this class is exported. The module's
-// own build defines QUORVEL_SHERPA_BUILDING.
-#if defined(_WIN32)
-#if defined(QUORVEL_SHERPA_BUILDING)
-#define QUORVEL_SHERPA_EXPORT __declspec(dllexport)
-#else
-#define QUORVEL_SHERPA_EXPORT __declspec(dllimport)
-#endif
-#elif defined(__GNUC__)
-#define QUORVEL_SHERPA_EXPORT __attribute__((visibility("default")))
-#else
-#define QUORVEL_SHERPA_EXPORT
-#endif
+#include "SherpaExport.h"
 
 namespace quorvel::extensions::sherpa {
 

@@ -27,4 +27,11 @@ void fillRecognizerConfig(SherpaOnnxOnlineRecognizerConfig& config, const std::s
   config.ctc_fst_decoder_config.graph = graphPath.c_str();
 }
 
+void enableRecognizerEndpoints(SherpaOnnxOnlineRecognizerConfig& config, float trailingSilenceAfterSpeech) {
+  config.enable_endpoint = 1;
+  config.rule1_min_trailing_silence = kNoSpeechSilence;
+  config.rule2_min_trailing_silence = trailingSilenceAfterSpeech;
+  config.rule3_min_utterance_length = kMaxUtterance;
+}
+
 }  // namespace quorvel::extensions::sherpa

@@ -27,6 +27,16 @@ void fillVoiceConfig(SherpaOnnxOfflineTtsConfig& config, const std::string& mode
 void fillRecognizerConfig(SherpaOnnxOnlineRecognizerConfig& config, const std::string& modelPath,
                           const std::string& tokensPath, const std::string& graphPath);
 
+// Switches on the engine's endpoint detection in a recognizer record. The
+// engine ends a segment at whichever of its three rules is met first:
+// rule 1, `kNoSpeechSilence` seconds of silence with nothing decoded;
+// rule 2, `trailingSilenceAfterSpeech` seconds of silence after decoded
+// text; rule 3, a segment `kMaxUtterance` seconds long. Rules 1 and 3 are
+// the engine's usual values.
+inline constexpr float kNoSpeechSilence = 2.4f;
+inline constexpr float kMaxUtterance = 20.0f;
+void enableRecognizerEndpoints(SherpaOnnxOnlineRecognizerConfig& config, float trailingSilenceAfterSpeech);
+
 // A record kept together with the three strings it points at, for callers
 // that have no strings of their own to keep.
 template <typename Record, void (*Fill)(Record&, const std::string&, const std::string&, const std::string&)>

@@ -1,54 +1,16 @@
 // Audio intake and decoding of SherpaSTTNode::Internals.
-#include <cmath>
 #include <memory>
 #include <new>
 
 #include <quorvel/AudioBuffer.h>
 #include <quorvel/Logger.h>
 
+#include "STTEngineInput.h"
 #include "STTInternals.h"
 #include "buffer/AudioData.h"
 #include "engine/EngineCall.h"
 
 namespace quorvel::extensions::sherpa {
-
-namespace {
-
-struct ResultRelease {
-  const SherpaOnnxOnlineRecognizerResult* result;
-  ~ResultRelease() {
-    if (result != nullptr) SherpaOnnxDestroyOnlineRecognizerResult(result);
-  }
-};
-
-// A single NaN or infinity freezes the engine's graph decoder for the rest
-// of the stream, and so does a finite sample large enough for the features
-// to overflow (1e20 does: a frame's power grows with the square of its
-// samples). Non-finite samples are silenced and the others clamped to a
-// bound whose features stay finite by far. It only guards the engine; it
-// is no full-scale clip, so audio at any sensible scale passes unchanged.
-constexpr float kMaxSampleMagnitude = 1e9f;
-
-struct Sanitized {
-  unsigned int silenced = 0;
-  unsigned int clamped = 0;
-};
-
-Sanitized sanitizeSamples(float* samples, unsigned int frames) {
-  Sanitized count;
-  for (unsigned int i = 0; i < frames; ++i) {
-    if (!std::isfinite(samples[i])) {
-      samples[i] = 0.0f;
-      ++count.silenced;
-    } else if (std::abs(samples[i]) > kMaxSampleMagnitude) {
-      samples[i] = std::copysign(kMaxSampleMagnitude, samples[i]);
-      ++count.clamped;
-    }
-  }
-  return count;
-}
-
-}  // namespace
 
 // Audio thread: no allocation, no lock and no log line except the first
 // warning of a run of drops.
@@ -108,13 +70,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
   AudioBuffer<float> buffer(1, frames, false, static_cast<int>(rate), audioDataToProcess->getBuffers());
   inputBuffer->consume(buffer, frames);
   float* samples = buffer.getWritePointer(0);
-  const Sanitized sanitized = sanitizeSamples(samples, frames);
-  if (sanitized.silenced > 0) {
-    Logger::warning(kLogTag + " Replaced " + std::to_string(sanitized.silenced) + " non-finite samples with 0");
-  }
-  if (sanitized.clamped > 0) {
-    Logger::warning(kLogTag + " Clamped " + std::to_string(sanitized.clamped) + " samples beyond +/-1e9");
-  }
+  guardSamples(samples, frames);
   // Recorded before the call: once the engine has seen any audio, the
   // stream's rate is fixed.
   streamSampleRate = rate;
@@ -128,8 +84,7 @@ std::string SherpaSTTNode::Internals::decodeBuffered(unsigned int frames, uint32
     if (SherpaOnnxOnlineStreamIsEndpoint(recognizer, stream) != 0) {
       SherpaOnnxOnlineStreamReset(recognizer, stream);
     }
-    if (result.result == nullptr || result.result->text == nullptr) return {};
-    return std::string(result.result->text);
+    return std::string(result.text());
   });
 }
 

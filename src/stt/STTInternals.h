@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <quorvel/AudioBus.h>
 #include <quorvel/AudioRingBuffer.h>
@@ -15,7 +16,9 @@
 
 namespace quorvel::extensions::sherpa {
 
-class SherpaSTTNode::Internals {
+// Hidden explicitly: the node class is exported, and its nested classes
+// would otherwise be exported with it.
+class __attribute__((visibility("hidden"))) SherpaSTTNode::Internals {
  public:
   // Every log line of the node begins with this.
   static inline const std::string kLogTag{"[SherpaSTTNode]"};
@@ -39,6 +42,10 @@ class SherpaSTTNode::Internals {
   bool consume(AudioBus& bus);
   std::string processAudio();
 
+  // Turn ends (STTSegments.cpp).
+  bool setEndpointDetection(bool enabled, float trailingSilenceSeconds);
+  SegmentResult processSegment();
+
   // Shared between threads: the intake switch and the input rate.
   std::atomic<bool> enabled{true};
   std::atomic<uint32_t> sampleRate{48000};
@@ -60,12 +67,30 @@ class SherpaSTTNode::Internals {
   // engine ends the process if a fed stream receives another rate.
   uint32_t streamSampleRate = 0;
 
+  // Endpoint detection for the next load; control thread only.
+  bool endpointsEnabled = false;
+  float endpointSilence = kDefaultEndpointSilence;
+
+  // processSegment's state: the current segment's number and the text last
+  // returned for it, and the chunk it feeds the engine from.
+  uint32_t segmentNumber = 0;
+  std::string segmentText;
+  std::vector<float> chunk;
+
  private:
   // The checks made before the engine sees the files; logs each problem.
   static bool filesUsable(const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath);
   // Creates `stream` for `recognizer`; logs and returns false on failure.
   bool createStream();
   bool replaceStream(uint32_t newRate);
+  // A new stream has no text: an unfinished segment is over unseen.
+  void startSegmentOnNewStream();
+  // Feeds one chunk from the ring buffer and decodes it; sets `endedText`
+  // when the engine reached an endpoint (and was reset). False when the
+  // engine failed.
+  bool feedChunk(unsigned frames, uint32_t rate, bool& ended, std::string& endedText);
+  SegmentResult endSegment(std::string text);
+  SegmentResult continueSegment(std::string text);
   std::string decodeBuffered(unsigned int frames, uint32_t rate);
 };
 

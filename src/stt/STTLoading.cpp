@@ -62,6 +62,7 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   Logger::info(kLogTag + " Loading STT model from: " + modelPath);
 
   fillRecognizerConfig(config, modelPath, tokensPath, graphPath);
+  if (endpointsEnabled) enableRecognizerEndpoints(config, endpointSilence);
   Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineRecognizer...");
   recognizer =
       engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
@@ -101,6 +102,7 @@ bool SherpaSTTNode::Internals::filesUsable(const std::string& modelPath, const s
 }
 
 bool SherpaSTTNode::Internals::createStream() {
+  startSegmentOnNewStream();
   Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineStream...");
   stream = engineCall(kLogTag, "creating the stream", [this] { return SherpaOnnxCreateOnlineStream(recognizer); });
   streamSampleRate = 0;

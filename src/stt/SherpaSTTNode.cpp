@@ -31,6 +31,12 @@ bool SherpaSTTNode::consume(AudioBus& bus) { return internals->consume(bus); }
 
 std::string SherpaSTTNode::processAudio() { return internals->processAudio(); }
 
+bool SherpaSTTNode::setEndpointDetection(bool enabled, float trailingSilenceSeconds) {
+  return internals->setEndpointDetection(enabled, trailingSilenceSeconds);
+}
+
+SherpaSTTNode::SegmentResult SherpaSTTNode::processSegment() { return internals->processSegment(); }
+
 void SherpaSTTNode::setEnabled(bool enabled) { internals->enabled.store(enabled); }
 
 bool SherpaSTTNode::isEnabled() { return internals->enabled.load(); }

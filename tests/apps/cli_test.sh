@@ -84,6 +84,17 @@ for rate in 16000 48000; do
   check "transcribe at $rate Hz" test "$text" = "HELLO WORLD"
 done
 
+# transcribe: two utterances 1.5 s apart are two segments, one line each;
+# without endpoints, one line of the whole text.
+for rate in 16000 48000; do
+  sox "$testdata/hello_world_$rate.wav" "$work/gap.wav" pad 0 1.5
+  sox "$work/gap.wav" "$testdata/he_he_go_$rate.wav" "$work/two.wav"
+  check "transcribe: two utterances at $rate Hz, two lines" \
+    test "$("$cli" transcribe "$work/two.wav" 2>/dev/null | tr '\n' '|')" = "HELLO WORLD|HE HE GO|"
+  check "transcribe --no-endpoints: two utterances at $rate Hz, one line" \
+    test "$("$cli" transcribe "$work/two.wav" --no-endpoints 2>/dev/null | tr '\n' '|')" = "HELLO WORLD HE HE GO|"
+done
+
 # transcribe over many file lengths and block sizes: the text must survive a
 # last decode that finds nothing new, whatever the file's length and the
 # block size make of the decode points.

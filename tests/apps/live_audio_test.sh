@@ -98,9 +98,10 @@ check "stream --play: the recording has what was played (duration 3%, energy 5%)
   python3 "$here/compare_audio.py" "$work/stream-played.wav" "$work/stream-recorded.wav" 0.03 0.05
 
 # listen on the monitor while the known test audio plays into the output:
-# the known text, as the last of the growing lines. Eight seconds: the null
-# output, idle before, may start up to two seconds late (it sleeps for its
-# idle latency), then 2.5 s of speech, then the decoder's tail.
+# the known text, as the last line (its final segment) after the growing
+# ones. Eight seconds: the null output, idle before, may start up to two
+# seconds late (it sleeps for its idle latency), then 2.5 s of speech, then
+# the silence that ends the segment.
 listen_to() {  # listen_to WAV OUTPUT LISTEN-ARGS...
   local wav="$1" out="$2"
   shift 2
@@ -110,15 +111,35 @@ listen_to() {  # listen_to WAV OUTPUT LISTEN-ARGS...
   paplay -d qs_null "$wav"
   wait "$listener"
 }
+# The engine writes a line on standard error when it has to resample; listen
+# asks the server for the recognizer's rate, so it never should.
+no_resampler_line() {  # no_resampler_line STDERR-FILE
+  ! grep -qi 'resampler' "$1"
+}
 listen_to "$testdata/hello_world_48000.wav" "$work/listen.txt" listen --seconds 8
 check "listen exits 0" test $? -eq 0
 check "listen prints the known text last" test "$(tail -1 "$work/listen.txt")" = "HELLO WORLD"
 check "listen prints the text as it grows" test "$(wc -l <"$work/listen.txt")" -ge 2
-check "listen names the device" grep -q '^listening on qs_null.monitor' "$work/listen.txt.err"
+check "listen names the device and the recognizer's format" \
+  grep -q '^listening on qs_null.monitor (16000 Hz, 1 channel' "$work/listen.txt.err"
+check "listen: no resampler line from the engine" no_resampler_line "$work/listen.txt.err"
 listen_to "$testdata/he_he_go_16000.wav" "$work/listen.jsonl" listen --device qs_null.monitor --seconds 8 --json
 check "listen --json exits 0" test $? -eq 0
-check "listen --json: the known text in the last line" \
-  bash -c "tail -1 '$work/listen.jsonl' | grep -q '\"event\":\"text\",\"payload\":{\"text\":\"HE HE GO\"}'"
+check "listen --json: the known text, final, in the last line" \
+  bash -c "tail -1 '$work/listen.jsonl' | grep -q '\"event\":\"text\",\"payload\":{\"isFinal\":true,\"segment\":0,\"text\":\"HE HE GO\"}'"
+check "listen --json: no resampler line from the engine" no_resampler_line "$work/listen.jsonl.err"
+
+# Two utterances 1.5 s apart: two final segments, in order.
+sox "$testdata/hello_world_48000.wav" "$work/gap.wav" pad 0 1.5
+sox "$work/gap.wav" "$testdata/he_he_go_48000.wav" "$work/two.wav"
+listen_to "$work/two.wav" "$work/two.jsonl" listen --seconds 11 --json
+check "listen --json: two utterances give two final segments" \
+  test "$(grep '"isFinal":true' "$work/two.jsonl" | grep -o '"segment":[0-9]*,"text":"[A-Z ]*"' | tr '\n' '|')" = \
+       '"segment":0,"text":"HELLO WORLD"|"segment":1,"text":"HE HE GO"|'
+check "listen --json: interim text before the final segments" test "$(grep -c '"isFinal":false' "$work/two.jsonl")" -ge 2
+listen_to "$testdata/hello_world_48000.wav" "$work/old.txt" listen --seconds 8 --no-endpoints
+check "listen --no-endpoints: the growing text, the known text last" test "$(tail -1 "$work/old.txt")" = "HELLO WORLD"
+check "listen --no-endpoints: no resampler line from the engine" no_resampler_line "$work/old.txt.err"
 
 # Ctrl-C ends listen cleanly, at once.
 "$cli" listen >"$work/interrupted.txt" 2>&1 &
@@ -184,7 +205,7 @@ say_status=$?
 wait "$listener"
 listen_status=$?
 ms=$((($(date +%s%N) - start) / 1000000))
-echo "server lost: $(grep -v synthesisStarted "$work/lost-say.err") / $(grep -v '^listening\|resampler\|_sample_rate\|^$' "$work/lost-listen.err") ($ms ms)" >&2
+echo "server lost: $(grep -v synthesisStarted "$work/lost-say.err") / $(grep -v '^listening\|^$' "$work/lost-listen.err") ($ms ms)" >&2
 check "say --play: status 1 when the server goes away" test $say_status -eq 1
 check "say --play: one line when the server goes away" \
   bash -c "test \$(grep -vc synthesisStarted '$work/lost-say.err') -eq 1 && grep -q 'the sound server went away' '$work/lost-say.err'"

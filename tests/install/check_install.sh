@@ -6,8 +6,11 @@
 #    framework (here the build tree's stand-in) links and runs;
 #  - the package with the stand-in: the consumer finds the installed
 #    framework package and runs against the installed library.
+# The consumer lists the extension's node types, then constructs the
+# speech-to-text node, loads the generated recognizer and prints the
+# segments it hears in the known test audio.
 # Usage: check_install.sh <build dir> <consumer source dir> <stand-in installed by default: 0|1>
-#                         <stand-in library> <stand-in include dir>
+#                         <stand-in library> <stand-in include dir> <models dir>
 set -euo pipefail
 shopt -s inherit_errexit
 build="$1"
@@ -15,9 +18,13 @@ source="$2"
 standinByDefault="$3"
 standinLibrary="$4"
 standinInclude="$5"
+models="$6"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-expected="Sherpa 1 Sherpa Text-to-Speech"
+recognizer=("$models/files/ctc-epoch-30-avg-3-chunk-16-left-128.int8.with_runtime_opt.ort" "$models/files/tokens.txt"
+            "$models/files/HLG.fst" "$models/testdata/hello_world_16000.wav")
+expected="Sherpa 1 Sherpa Text-to-Speech
+HELLO WORLD"
 
 fail() { echo "check_install: $*" >&2; exit 1; }
 
@@ -29,7 +36,7 @@ buildConsumer() {
   cmake -S "$source" -B "$work/$name" -DCMAKE_PREFIX_PATH="$prefix" "$@" >/dev/null
   cmake --build "$work/$name" >/dev/null
   local output
-  output="$("$work/$name/consumer")"
+  output="$("$work/$name/consumer" "${recognizer[@]}")"
   echo "$name: $output" >&2
   [[ "$output" == "$expected" ]] || fail "$name printed \"$output\""
   echo "$work/$name"
@@ -44,7 +51,8 @@ hasStandin() {
 # The package as installed by default.
 plain="$work/plain"
 cmake --install "$build" --prefix "$plain" >/dev/null
-for file in include/sherpa/SherpaExtension.h lib/libQuorvelSherpa.so lib/libsherpa-onnx-c-api.so \
+for file in include/sherpa/SherpaExtension.h include/sherpa/SherpaSTTNode.h include/sherpa/SherpaExport.h \
+            lib/libQuorvelSherpa.so lib/libsherpa-onnx-c-api.so \
             lib/libonnxruntime.so lib/cmake/QuorvelSherpa/QuorvelSherpaConfig.cmake; do
   [[ -e "$plain/$file" ]] || fail "the package lacks $file"
 done

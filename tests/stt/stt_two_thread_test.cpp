@@ -1,5 +1,7 @@
 // Intake on an audio thread and decoding on a control thread at once: every
-// sample reaches the engine, in order. Meant to run under ThreadSanitizer too.
+// sample reaches the engine, in order, whether decoded whole (processAudio)
+// or in segments that end at every chunk (processSegment). Meant to run
+// under ThreadSanitizer too.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +16,11 @@
 using namespace quorvel;
 using namespace quorvel::extensions::sherpa;
 
-TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) {
+namespace {
+
+enum class Decoding { Whole, Segments };
+
+void everySampleReachesTheEngineInOrder(Decoding decoding) {
   fake_engine::reset();
   stt_test::TempDir dir;
   const auto files = stt_test::writeRecognizerFiles(dir.path());
@@ -23,6 +29,15 @@ TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) 
   AudioBusFormat format{48000, 1};
   ASSERT_TRUE(node.setBusFormat(format));
   fake_engine::reset();
+  fake_engine::knobs().reportEndpoint = decoding == Decoding::Segments;
+  auto decode = [&] {
+    if (decoding == Decoding::Whole) {
+      node.processAudio();
+      return;
+    }
+    while (node.processSegment().isFinal) {
+    }
+  };
 
   // 10 ms blocks at 48000 Hz; more in total than the ring holds, so it wraps.
   constexpr unsigned kBlock = 480;
@@ -43,10 +58,10 @@ TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) 
   std::thread control([&] {
     for (;;) {
       const bool done = producerDone.load();
-      node.processAudio();
+      decode();
       if (done) break;
     }
-    node.processAudio();
+    decode();
   });
 
   audio.join();
@@ -60,4 +75,15 @@ TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) 
   EXPECT_EQ(firstMismatch, accepted.size()) << "sample out of order or altered";
   for (int32_t rate : fake_engine::acceptedSampleRates()) EXPECT_EQ(rate, 48000);
   EXPECT_GE(fake_engine::calls().acceptWaveform.load(), 1);
+}
+
+}  // namespace
+
+TEST(SttTwoThreads, EverySampleConsumedOnTheAudioThreadReachesTheEngineInOrder) {
+  everySampleReachesTheEngineInOrder(Decoding::Whole);
+}
+
+TEST(SttTwoThreads, SegmentsEndingAtEveryChunkLoseNoSampleAndKeepTheOrder) {
+  everySampleReachesTheEngineInOrder(Decoding::Segments);
+  fake_engine::reset();
 }
