@@ -18,6 +18,7 @@ bool EventQueue::push(const std::string& name, const quorvel::QVAny& payload, do
   QueuedEvent& slot = slots_[written % slots_.size()];
   slot.name.assign(name);
   slot.hasText = false;
+  slot.sequence = -1;
   slot.audioSeconds = audioSeconds;
   slot.wallSeconds = wallSeconds;
   // Walked rather than looked up: the map's at() returns a copy.
@@ -28,6 +29,7 @@ bool EventQueue::push(const std::string& name, const quorvel::QVAny& payload, do
         slot.text.assign(*text);
         slot.hasText = true;
       }
+      if (key == "sequence") slot.sequence = quorvel::QVAny::convert<int64_t>(value);
     }
   }
   written_.store(written + 1, std::memory_order_release);

@@ -20,6 +20,7 @@ struct QueuedEvent {
   std::string name;
   bool hasText = false;
   std::string text;  // the payload's "text", when it has one
+  int64_t sequence = -1;  // the payload's "sequence", when it has one
   double audioSeconds = 0.0;
   double wallSeconds = 0.0;
 };

@@ -52,7 +52,7 @@ int playOnDevice(HostSession& session, Speaker& speaker, DevicePlayer& player) {
     speaker.flushEvents();
     player.collect();
     if (!player.healthy(error)) return fail(error);
-    if (interrupted()) return fail("interrupted");
+    if (interrupted()) return speaker.stopOnInterrupt();
     if (!player.heardSound() && speaker.audioSeconds() > kSilenceTimeout) {
       return fail("the voice produced no audio for this text");
     }

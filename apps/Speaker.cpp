@@ -106,6 +106,8 @@ bool Speaker::open(const VoiceOptions& requested, std::string& error) {
     finished_++;
     report(name, payload);
   });
+  // Captions: the words as they are heard, when playback is in real time.
+  if (options_.play || options_.realtime) node_->addListener("spoken", report);
 
   if (custom) {
     auto loaded = node_->callAction("loadModel", QVAnyMap{{"modelPath", voice.model},
@@ -146,6 +148,7 @@ void Speaker::flushEvents() {
   audioThreadEvents_.drain([this](const QueuedEvent& event) {
     QVAnyMap payload;
     if (event.hasText) payload.set("text", event.text);
+    if (event.sequence >= 0) payload.set("sequence", quorvel::QVAny(event.sequence));
     session_.reportEvent(event.name, QVAny(payload), event.audioSeconds, event.wallSeconds);
   });
   if (unsigned dropped = audioThreadEvents_.dropped(); dropped > eventsDroppedReported_) {
@@ -153,6 +156,28 @@ void Speaker::flushEvents() {
                  dropped - eventsDroppedReported_);
     eventsDroppedReported_ = dropped;
   }
+}
+
+}  // namespace qs_cli
+
+namespace qs_cli {
+
+int Speaker::stopOnInterrupt() {
+  const quorvel::Result<QVAny> stopped = action("stop", QVAnyMap());
+  flushEvents();
+  const QVAny answer = stopped.isOk() ? stopped.value() : QVAny(QVAnyMap());
+  if (session_.json()) {
+    session_.reportEvent("stopped", answer, audioSeconds());
+  } else {
+    session_.endProgress();
+    const QVAnyMap fields = QVAny::convert<QVAnyMap>(answer);
+    auto text = [&](const char* key) {
+      return fields.hasKey(key) ? QVAny::convert<std::string>(fields.at(key)) : std::string();
+    };
+    std::fprintf(stderr, "interrupted: heard \"%s\"; not heard \"%s\"\n", text("heardText").c_str(),
+                 text("unheardText").c_str());
+  }
+  return 130;
 }
 
 }  // namespace qs_cli

@@ -67,6 +67,9 @@ class Speaker {
   void keep(const quorvel::AudioBuffer<float>& block);
   // Control thread: prints the events the audio thread raised.
   void flushEvents();
+  // Control thread, on Ctrl-C: sends "stop", prints what the listener heard
+  // and what not ("stopped" with --json) and returns the exit status, 130.
+  int stopOnInterrupt();
 
   // Output rendered so far; safe from any thread.
   double audioSeconds() const { return static_cast<double>(framesRendered_.load()) / options_.rate; }

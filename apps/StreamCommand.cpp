@@ -81,6 +81,8 @@ int streamInRealTime(Speaker& speaker, DevicePlayer* player, const std::vector<s
     return true;
   };
 
+  // Ctrl-C stops the speech and tells what was heard; anything else failed.
+  auto fail = [&](const std::string& message) { return interrupted() ? speaker.stopOnInterrupt() : qs_cli::fail(message); };
   const auto start = Clock::now();
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (!waitUntil(start + std::chrono::duration_cast<Clock::duration>(

@@ -78,6 +78,26 @@ for prepare in "" --no-prepare-ahead; do
     'BEGIN { block = 0.01; d = got - sum; if (d < 0) d = -d; exit !(n >= 2 && d <= (n + 2) * block) }'
 done
 
+# stream --realtime: the words as they are spoken, each segment's joined to
+# its text, after its "synthesisStarted" and before its "finished".
+printf 'Hello there. This is a test of the captions, word by word.' \
+  | "$cli" --json stream --realtime --tokens-per-second 100 -o "$work/captions.wav" >"$work/captions.jsonl" 2>/dev/null
+check "stream --realtime shows the words as they are spoken" python3 - "$work/captions.jsonl" <<'PY'
+import json, sys
+started, spoken, order = {}, {}, []
+for line in open(sys.argv[1]):
+    event = json.loads(line)
+    name, payload = event["event"], event["payload"]
+    order.append(name)
+    if name == "synthesisStarted":
+        started[payload["sequence"]] = payload["text"]
+    elif name == "spoken":
+        assert payload["sequence"] in started, "a word before its segment was announced"
+        spoken[payload["sequence"]] = spoken.get(payload["sequence"], "") + payload["text"]
+assert spoken == started and len(started) == 2, (spoken, started)
+assert order[-2:] == ["spoken", "finished"], order
+PY
+
 # transcribe: the known test audio decodes to its text.
 for rate in 16000 48000; do
   text=$("$cli" transcribe "$testdata/hello_world_$rate.wav" 2>/dev/null)

@@ -1,6 +1,7 @@
 // The render thread of the text-to-speech node, watched call by call: over
 // ten seconds of 48 kHz stereo playback with the real engine, it allocates
-// and frees nothing, takes no lock and makes no blocking call. The blocks in
+// and frees nothing, takes no lock and makes no blocking call (with
+// listeners on "spoken" where pieces are prepared ahead). The blocks in
 // which an item ends are split where "finished" has been delivered: up to
 // there (the end of the item and the emission) they are held to the same
 // rule; what follows (the synthesis of the next streamed piece) and the
@@ -227,6 +228,8 @@ TEST(RealtimeProduce, PreparedAheadTheRenderThreadNeverGeneratesOrAllocates) {
   node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
   std::atomic<int> announced{0};
   node->addListener("synthesisStarted", [&](const std::string&, const QVAny&) { announced.fetch_add(1); });
+  std::atomic<int> words{0};
+  node->addListener("spoken", [&](const std::string&, const QVAny&) { words.fetch_add(1); });
 
   // Streamed: the first piece starts at once, the next is prepared while it
   // plays, the final token queues the rest; later a whole text cuts in.
@@ -255,6 +258,7 @@ TEST(RealtimeProduce, PreparedAheadTheRenderThreadNeverGeneratesOrAllocates) {
               tally.worstSwitchMicros);
   EXPECT_GE(tally.finishingBlocks, 2) << "the scenario should end pieces on the render thread";
   EXPECT_GE(announced.load(), 3);
+  EXPECT_GT(words.load(), 20);
   EXPECT_GT(tally.playingBlocks, kBlocks * 9 / 10);
   EXPECT_EQ(realtime_probe::describe(all), realtime_probe::describe({}));
   EXPECT_EQ(realtime_probe::describe(tally.finishing), realtime_probe::describe({}));
@@ -275,6 +279,9 @@ TEST(RealtimeProduce, PreparedAheadAPausingTokenStreamLeavesNothingForTheRenderT
   ASSERT_TRUE(node->setBusFormat(format));
   FinishedSplit finished;
   node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
+  // Captions: the words as they are spoken, on the render thread.
+  std::atomic<int> words{0};
+  node->addListener("spoken", [&](const std::string&, const QVAny&) { words.fetch_add(1); });
 
   const std::string quick =
       "The keeper climbed the stairs every evening at dark. He trimmed the wick and wiped the glass clean. "
@@ -297,6 +304,7 @@ TEST(RealtimeProduce, PreparedAheadAPausingTokenStreamLeavesNothingForTheRenderT
   std::printf("[ INFO     ] paused stream, blocks %d (%d switching, %d ending a piece): %s\n", kBlocks,
               tally.switchBlocks, tally.finishingBlocks, realtime_probe::describe(all).c_str());
   EXPECT_GE(tally.finishingBlocks, 3) << "the three pieces should end during the pause";
+  EXPECT_GT(words.load(), 30) << "the pieces' words should have been reported as spoken";
   EXPECT_EQ(realtime_probe::describe(all), realtime_probe::describe({}));
   EXPECT_EQ(realtime_probe::describe(tally.finishing), realtime_probe::describe({}));
 }
