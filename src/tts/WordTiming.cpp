@@ -7,9 +7,6 @@ namespace quorvel::extensions::sherpa {
 
 namespace {
 
-// Weight of the pause the voice makes at a clause break or a stop inside the
-// timed text, in the units of wordWeight.
-constexpr double kPauseWeight = 2.0;
 // A digit is read as a short number word ("three", "seven").
 constexpr double kDigitWeight = 4.0;
 
@@ -185,27 +182,27 @@ std::vector<size_t> sentenceEnds(const std::string& text) {
   return ends;
 }
 
-double wordWeight(const std::string& text, size_t begin, size_t end) {
+double wordWeight(const std::string& text, size_t begin, size_t end, bool vowelsCountTwice) {
   double weight = 0;
   for (size_t i = begin; i < end && i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (isAsciiLetter(c)) {
-      weight += isVowel(c) ? 2 : 1;
+      weight += vowelsCountTwice && isVowel(c) ? 2 : 1;
     } else if (isDigit(c)) {
       weight += kDigitWeight;
     } else if (c >= 0xC0) {  // the lead byte of a code point outside ASCII
       const uint32_t cp = codePointAt(text, i);
-      if (isLetterBeyondAscii(cp)) weight += isLatin1Vowel(cp) ? 2 : 1;
+      if (isLetterBeyondAscii(cp)) weight += vowelsCountTwice && isLatin1Vowel(cp) ? 2 : 1;
     }
   }
   return std::max(weight, 1.0);
 }
 
-void voicedStretch(const float* samples, int32_t n, int32_t* first, int32_t* last) {
+void voicedStretch(const float* samples, int32_t n, int32_t* first, int32_t* last, float quietLevel) {
   int32_t a = 0;
-  while (a < n && !(std::fabs(samples[a]) > kQuietLevel)) ++a;
+  while (a < n && !(std::fabs(samples[a]) > quietLevel)) ++a;
   int32_t b = n;
-  while (b > a && !(std::fabs(samples[b - 1]) > kQuietLevel)) --b;
+  while (b > a && !(std::fabs(samples[b - 1]) > quietLevel)) --b;
   if (a >= b) {
     a = 0;
     b = n;
@@ -215,6 +212,11 @@ void voicedStretch(const float* samples, int32_t n, int32_t* first, int32_t* las
 }
 
 std::vector<int32_t> estimateWordEnds(const std::string& text, const float* samples, int32_t n) {
+  return estimateWordEnds(text, samples, n, WordTimingChoices{});
+}
+
+std::vector<int32_t> estimateWordEnds(const std::string& text, const float* samples, int32_t n,
+                                      const WordTimingChoices& choices) {
   const std::vector<size_t> ends = wordEnds(text);
   std::vector<int32_t> result(ends.size(), 0);
   if (ends.empty() || n <= 0) return result;
@@ -225,14 +227,14 @@ std::vector<int32_t> estimateWordEnds(const std::string& text, const float* samp
   double total = 0;
   size_t begin = 0;
   for (size_t w = 0; w < ends.size(); ++w) {
-    if (w > 0 && endsWithPause(text, w > 1 ? ends[w - 2] : 0, ends[w - 1])) total += kPauseWeight;
-    total += wordWeight(text, begin, ends[w]);
+    if (w > 0 && endsWithPause(text, w > 1 ? ends[w - 2] : 0, ends[w - 1])) total += choices.pauseWeight;
+    total += wordWeight(text, begin, ends[w], choices.vowelsCountTwice);
     cumulative[w] = total;
     begin = ends[w];
   }
 
   int32_t first = 0, last = n;
-  if (samples != nullptr) voicedStretch(samples, n, &first, &last);
+  if (samples != nullptr) voicedStretch(samples, n, &first, &last, choices.quietLevel);
   const double span = static_cast<double>(last - first);
   for (size_t w = 0; w + 1 < ends.size(); ++w) {
     const double end = first + span * cumulative[w] / total;

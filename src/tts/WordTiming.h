@@ -41,20 +41,44 @@ std::vector<size_t> sentenceEnds(const std::string& text);
 // Estimated end sample of each word of `text` (wordEnds(text).size() values, non-decreasing,
 // each in [0, n]) within `n` samples of 16 kHz audio that speak exactly that text: the words
 // share the voiced stretch (leading and trailing quiet left out) in proportion to their
-// wordWeight, a pause weight added after a clause break. The last word ends at n (so a
+// wordWeight (letters), a pause weight added after a clause break. The last word ends at n (so a
 // segment's words are all spoken when it has played to its end). Never throws; n == 0 or no
 // words: all ends 0 / empty.
 std::vector<int32_t> estimateWordEnds(const std::string& text, const float* samples, int32_t n);
 
-// The length measure a word is timed by: letters plus vowels (a vowel counts twice), a digit
-// as a short spoken number, marks nothing; at least 1, so every word takes some time.
-double wordWeight(const std::string& text, size_t begin, size_t end);
-
-// The voiced stretch [*first, *last) of `samples`: from the first to just after the last sample
-// whose magnitude exceeds kQuietLevel; the whole [0, n) when none does.
-void voicedStretch(const float* samples, int32_t n, int32_t* first, int32_t* last);
-
 // Magnitude below which audio counts as quiet.
 inline constexpr float kQuietLevel = 0.01f;
+
+// What the node adds to an estimated end before it counts the word as heard: estimates
+// scatter around the true ends, and a word announced before it was heard is the worse
+// fault. 40 ms cuts the words announced early from about 35% to 23% while the median
+// error stays within 120 ms (bench/word_timing_bench.cpp); ending early in only 5% of
+// words would take 160 ms, at a median error of 190 ms.
+inline constexpr int32_t kWordEndMarginSamples = 640;  // 40 ms at 16 kHz
+
+// The choices estimateWordEnds makes, apart so that the benchmark can weigh
+// them against each other; the defaults are what the node uses, the best of
+// those measured by bench/word_timing_bench.cpp: letters alone time words
+// better than letters plus vowels (English spelling writes many vowels it
+// does not sound, "make", "each"), and a pause of two letters after a clause
+// break beats none or more; the quiet level barely matters, as the voice is
+// silent between sentences: 0.01 is where the engine itself counts audio as
+// silence, clear of a real voice's breath noise.
+struct WordTimingChoices {
+  bool vowelsCountTwice = false;  // true: letters plus vowels
+  double pauseWeight = 2.0;       // added before a word that follows a clause break or a stop
+  float quietLevel = kQuietLevel;
+};
+std::vector<int32_t> estimateWordEnds(const std::string& text, const float* samples, int32_t n,
+                                      const WordTimingChoices& choices);
+
+// The length measure a word text[begin, end) is timed by: its letters (vowels twice when
+// `vowelsCountTwice`), a digit as a short spoken number, marks nothing; at least 1, so every
+// word takes some time.
+double wordWeight(const std::string& text, size_t begin, size_t end, bool vowelsCountTwice = false);
+
+// The voiced stretch [*first, *last) of `samples`: from the first to just after the last sample
+// whose magnitude exceeds `quietLevel`; the whole [0, n) when none does.
+void voicedStretch(const float* samples, int32_t n, int32_t* first, int32_t* last, float quietLevel = kQuietLevel);
 
 }  // namespace quorvel::extensions::sherpa

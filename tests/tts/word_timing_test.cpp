@@ -115,13 +115,14 @@ TEST(WordTiming, WordsShareTheVoicedStretchInProportionToTheirWeight) {
   EXPECT_NEAR(ends[0], 1000 + 3000 * w1 / (w1 + w2), 1.0);
   EXPECT_EQ(ends[1], 5000);  // the last word ends with the audio, trailing quiet and all
 
-  // Vowels weigh more than consonants, digits more than letters, marks nothing.
-  EXPECT_GT(wordWeight("aa", 0, 2), wordWeight("bb", 0, 2));
+  // Letters count alike (vowels twice on request), digits more, marks nothing.
+  EXPECT_EQ(wordWeight("aa", 0, 2), wordWeight("bb", 0, 2));
+  EXPECT_GT(wordWeight("aa", 0, 2, true), wordWeight("bb", 0, 2, true));
   EXPECT_GT(wordWeight("7", 0, 1), wordWeight("b", 0, 1));
   EXPECT_EQ(wordWeight("b,\"", 0, 3), wordWeight("b", 0, 1));
   EXPECT_EQ(wordWeight("b\xE2\x80\x94\xF0\x9F\x99\x82", 0, 8), wordWeight("b", 0, 1));  // dash, emoji
   EXPECT_EQ(wordWeight("\xE2\x80\x94", 0, 3), 1.0);  // at least 1: every word takes some time
-  EXPECT_EQ(wordWeight("ä", 0, 2), wordWeight("a", 0, 1));
+  EXPECT_EQ(wordWeight("ä", 0, 2, true), wordWeight("a", 0, 1, true));
 }
 
 TEST(WordTiming, QuietBelowTheLevelIsTrimmedAndAClauseBreakAddsAPause) {
@@ -160,7 +161,9 @@ TEST(WordTiming, EndsAreMonotonicBoundedAndDegenerateInputIsSafe) {
     for (size_t i = 0; i < ends.size(); ++i) {
       EXPECT_GE(ends[i], 0);
       EXPECT_LE(ends[i], n);
-      if (i > 0) EXPECT_LE(ends[i - 1], ends[i]);
+      if (i > 0) {
+        EXPECT_LE(ends[i - 1], ends[i]);
+      }
     }
     EXPECT_EQ(ends.back(), n);
   }
