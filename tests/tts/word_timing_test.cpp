@@ -77,6 +77,7 @@ TEST(WordTiming, SentencesEndWhereTheEngineEndsThem) {
       {"It costs 3.50 dollars, or 1,000.", {"It costs 3.50 dollars, or 1,000."}},
       {"He said \"Stop.\" Then he left.", {"He said \"Stop.\"", " Then he left."}},
       {"He said \"Stop!\"", {"He said \"Stop!\"", ""}},
+      {"\"Hello.\" world", {"\"Hello.\"", " world"}},  // closed: ends even before lower case
       {"What?! Really?!", {"What?!", " Really?!"}},
       {"First.Second.", {"First.Second."}},
       {"Hello.\nworld", {"Hello.", "\nworld"}},
