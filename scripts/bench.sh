@@ -2,7 +2,8 @@
 # Configures the "bench" build (Release, benchmarks on, tests off), builds the
 # four benchmark programs and runs them. Prints the Google Benchmark output and
 # then the result tables in markdown; the tables also go to
-# build/bench/results.md. Takes about a minute and a half on a 2-core machine.
+# build/bench/results.md. Takes about three minutes on a 2-core machine (the
+# word timing benchmark generates every word prefix of its texts twice).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -11,7 +12,7 @@ build="$root/build/bench"
 results="$build/results.md"
 
 scripts/configure.sh bench
-cmake --build --preset bench --target qs_bench qs_bench_memory voice_cost_bench stt_turn_bench
+cmake --build --preset bench --target qs_bench qs_bench_memory voice_cost_bench stt_turn_bench word_timing_bench
 
 bin="$build/bench"
 "$bin/qs_bench" --benchmark_display_aggregates_only=true --benchmark_color=false --results="$results"
@@ -30,5 +31,6 @@ memory_table="$(
 } | tee -a "$results"
 "$bin/voice_cost_bench" --results="$results"
 "$bin/stt_turn_bench" --results="$results"
+"$bin/word_timing_bench" --results="$results"
 echo
 echo "Tables written to $results"
