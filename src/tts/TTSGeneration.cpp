@@ -5,6 +5,7 @@
 // no longer matters ("stop", a newer whole text, a reload, teardown).
 #include <quorvel/Logger.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "TTSInternals.h"
@@ -109,7 +110,9 @@ void SherpaTTSNode::Internals::timeSentenceWords(GrowingSegment& segment, Genera
       segment.sentencesMatch = false;
       return;
     }
-    const int32_t offset = item->samplesReady() - n;
+    // The margin keeps an estimate from running ahead of the voice (it runs
+    // early about a third of the time without it).
+    const int32_t offset = item->samplesReady() - n + kWordEndMarginSamples;
     // The segment's last word waits for the end of generation: it ends
     // where the audio does, whatever the engine adds after the callbacks.
     for (std::size_t i = 0; i < ends.size() && first + i + 1 < words.count(); ++i)
@@ -133,7 +136,8 @@ void SherpaTTSNode::Internals::timeRemainingWords(GrowingSegment&, GeneratedAudi
     const std::vector<int32_t> ends =
         estimateWordEnds(words.text().substr(byteStart), rest.data(), static_cast<int32_t>(rest.size()));
     if (ends.size() == words.count() - first) {
-      for (std::size_t i = 0; i + 1 < ends.size(); ++i) words.publish(first + i, start + ends[i]);
+      for (std::size_t i = 0; i + 1 < ends.size(); ++i)
+        words.publish(first + i, std::min(total, start + ends[i] + kWordEndMarginSamples));
     }
   } catch (...) {
   }

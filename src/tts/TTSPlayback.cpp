@@ -171,7 +171,9 @@ bool SherpaTTSNode::Internals::startPlaying(GeneratedAudioItem* item) {
 void SherpaTTSNode::Internals::emitSpokenWords(GeneratedAudioItem* item) {
   // Payloads were built by the generator: emitting allocates nothing. The
   // listeners may stop the node; a sealed segment claims no more words.
-  const int32_t played = item->readPosition.load();
+  // Once the whole segment has played, so have all its words, wherever
+  // their estimates fell.
+  const int32_t played = item->complete.load() ? INT32_MAX : item->readPosition.load();
   for (uint32_t word = 0; stillWanted(item->sequence) && progress.claimWord(item, played, word);)
     node->emitEvent(kSpoken, item->words.payload(word));
 }

@@ -50,7 +50,8 @@ class TTSSpoken : public TTSFixture {
       GeneratedAudioItem* item = in(*node).currentItem.load();
       const size_t index = wordIndex[sequenceOf(payload)]++;
       if (item == nullptr || item->sequence != static_cast<uint64_t>(sequenceOf(payload)) ||
-          item->words.endSample(index) > item->readPosition.load())
+          (!item->complete.load() &&
+           item->words.endSample(index) > item->readPosition.load()))
         ++ahead;
     });
     node->addListener("finished", [this](const std::string&, const QVAny&) {
@@ -113,7 +114,7 @@ TEST_F(TTSSpoken, WhatWasHeardAddsUpOverRandomStreamsAndStops) {
         handed += token;
       } else if (r == 12) {
         node->appendStreamingText("", true);
-      } else if (r == 13) {
+      } else if (r == 13 || r == 14) {
         const QVAnyMap answer = node->stop();
         ++stops;
         const std::string heard = QVAny::convert<std::string>(answer.at("heardText"));
@@ -135,7 +136,7 @@ TEST_F(TTSSpoken, WhatWasHeardAddsUpOverRandomStreamsAndStops) {
         handed.clear();
         answerStart = in(*node).nextSequence.load();
       } else {
-        render(1 + static_cast<int>(rng() % 40));
+        render(1 + static_cast<int>(rng() % 20));
       }
     }
     node->appendStreamingText("", true);
@@ -154,7 +155,7 @@ TEST_F(TTSSpoken, WhatWasHeardAddsUpOverRandomStreamsAndStops) {
     EXPECT_EQ(afterTheEnd, 0) << "a word was reported after its segment finished or was dropped";
   }
   // The runs did cut segments mid-way and play others out.
-  EXPECT_GT(stopsInAWord, 10);
+  EXPECT_GT(stopsInAWord, 20);
   EXPECT_GT(segmentsWhole, 150);
 }
 
