@@ -7,9 +7,13 @@
 // paced by the end of playback. The voice's audio is 16000 Hz mono; at any
 // other graph rate the node converts it with the host's AudioGraphResampler.
 // Events: "synthesisStarted" ({"text": ..., "sequence": N}) when a text goes
-// to the engine, "finished" ({}) when a synthesised segment has played to its
-// end. Segments are numbered in the order their text reached the node (a
-// whole text when "synthesize" is called, a piece when it is cut).
+// to the engine, "spoken" ({"text": a word with the spaces and punctuation
+// before it, "sequence": N}) while a segment plays, each time playback has
+// passed the estimated end of a further word, and "finished" ({}) when a
+// synthesised segment has played to its end (after its last "spoken").
+// Segments are numbered in the order their text reached the node (a whole
+// text when "synthesize" is called, a piece when it is cut). "stop" answers
+// what the listener heard of what it drops; "synthesize" what it cut off.
 //
 // Threads. Every operation below may be called from any thread, including
 // from inside a listener of this node's events, and never waits for the
@@ -22,7 +26,7 @@
 //    blocking lock and allocates nothing while a segment plays on. At the
 //    end of a segment it emits "finished" and may synthesise the next piece
 //    of streamed text on that same thread.
-//  - Listeners. "finished" runs on the audio thread inside produce;
+//  - Listeners. "finished" and "spoken" run on the audio thread inside produce;
 //    "synthesisStarted" on the thread that synthesises (a control thread, or
 //    the audio thread after "finished"), while that synthesis holds the
 //    engine. From either, by operation:
