@@ -18,14 +18,16 @@ QVAnyMap SherpaTTSNode::Internals::stop() {
   // drawing its number.
   std::lock_guard<std::mutex> streaming(streamingMutex);
   const uint64_t cutoff = nextSequence.load();
+  const uint64_t droppedBefore = dropBefore.load();  // an earlier stop reported those
   raiseTo(dropBefore, cutoff);
   bufferedSynthesisPending.store(false);
   // After the cut-off: a segment starting now sees it and seals itself.
   const PlaybackProgress::Seen seen = progress.seal();
   std::string unheard;
   // A whole text published and not taken up yet was never heard.
-  if (GeneratedAudioItem* next = nextItem.load();
-      next != nullptr && next->sequence > takenUpSequence.load() && next->sequence < cutoff && next != seen.item)
+  if (GeneratedAudioItem* next = nextItem.load(); next != nullptr && next->sequence > takenUpSequence.load() &&
+                                                  next->sequence >= droppedBefore && next->sequence < cutoff &&
+                                                  next != seen.item)
     unheard = next->words.text();
   QVAnyMap answer = describeHeard(seen, unheard, answerHeardUpTo.load());
   clearStreamingBufferHoldingLock();
