@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <list>
 #include <mutex>
 #include <optional>
-#include <vector>
 
 #include "FileIdentity.h"
 
@@ -28,6 +29,11 @@ std::optional<FilesKey> identify(const std::array<const std::string*, 3>& paths)
 // Engine objects of one kind with their number of users. An object made
 // from files that could not be identified is listed without a key: nobody
 // else gets it, and its one release destroys it.
+//
+// The mutex is held only to look up and change the list, never while an
+// object is created or destroyed: a load of other files, or a release,
+// does not wait for a creation. A node loading files whose object another
+// node is creating waits for that creation, and shares its result.
 template <typename Handle>
 class SharedHandles {
  public:
@@ -35,18 +41,29 @@ class SharedHandles {
 
   const Handle* acquire(const std::array<const std::string*, 3>& paths,
                         const std::function<const Handle*()>& create) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     const std::optional<FilesKey> key = identify(paths);
-    if (key) {
-      for (Entry& entry : entries_) {
-        if (entry.key == key) {
-          ++entry.users;
-          return entry.handle;
-        }
+    typename std::list<Entry>::iterator entry;
+    for (;;) {
+      entry = key ? std::find_if(entries_.begin(), entries_.end(), [&key](const Entry& e) { return e.key == key; })
+                  : entries_.end();
+      if (entry == entries_.end()) break;
+      if (entry->handle != nullptr) {
+        ++entry->users;
+        return entry->handle;
       }
+      created_.wait(lock);  // being created; a failure removes it, and this node tries itself
     }
+    entry = entries_.insert(entries_.end(), Entry{key, nullptr, 1});
+    lock.unlock();
     const Handle* handle = create();
-    if (handle != nullptr) entries_.push_back(Entry{key, handle, 1});
+    lock.lock();
+    if (handle != nullptr) {
+      entry->handle = handle;
+    } else {
+      entries_.erase(entry);
+    }
+    created_.notify_all();
     return handle;
   }
 
@@ -59,20 +76,20 @@ class SharedHandles {
       if (--entry->users > 0) return;
       entries_.erase(entry);
     }
-    // Outside the lock: no other node can reach it any more, and loads of
-    // other files need not wait for its memory to be given back.
+    // No other node can reach it any more.
     destroy_(handle);
   }
 
  private:
   struct Entry {
     std::optional<FilesKey> key;
-    const Handle* handle;
+    const Handle* handle;  // null while it is being created
     int users;
   };
   void (*const destroy_)(const Handle*);
   std::mutex mutex_;
-  std::vector<Entry> entries_;
+  std::condition_variable created_;
+  std::list<Entry> entries_;  // entries stay put while one is created
 };
 
 SharedHandles<SherpaOnnxOfflineTts>& voices() {

@@ -6,18 +6,26 @@
 // copy per node. Instead, the first node to load a set of files creates the
 // engine object, later nodes loading the same files get the same object,
 // and each node's release counts down; the last one destroys it. The
-// engine's functions may be called on one object from several threads (a
-// recognizer serves many streams, each decoded by its own node).
+// engine's functions may be called on one object from several threads at
+// once: a recognizer serves many streams, each decoded by its own node, and
+// nodes sharing a voice generate on it at the same time, each under its own
+// EngineLock (bench/shared_voice_bench: two generations on one voice run
+// side by side, neither waiting for the other, and give the audio each
+// gives alone).
 //
 // Files are told apart by what they are on disk, not by how their paths
 // are spelt: device, inode, size and modification time. Two links to one
 // file share; two copies do not, nor does a file rewritten since the object
 // was made from it. When any file cannot be examined the object is created
-// for that node alone, and so is every object while sharing is switched off.
+// for that node alone.
 //
-// Control threads only (loading and teardown): a mutex guards the registry
-// and is held while an object is created, so that nodes loading the same
-// files at once create it once. The audio thread never comes here.
+// Loading and teardown threads: a mutex guards the registry, held only to
+// look it up and change it, never while an object is created or destroyed.
+// Nodes loading the same files at once create the object once (the later
+// ones wait for the first one's creation); a load or release of other files
+// does not wait for it. The render step never comes here (only a listener
+// that reloads a voice from inside produce, which loads the engine there
+// anyway).
 #pragma once
 
 #include <functional>

@@ -2,6 +2,8 @@
 // them to let go destroys it.
 #include <chrono>
 #include <filesystem>
+#include <thread>
+#include <vector>
 
 #include "TTSTestSupport.h"
 
@@ -48,6 +50,18 @@ TEST_F(SharedVoice, NodesOnTheSameFilesShareOneVoiceWhateverThePathsSpelling) {
   EXPECT_EQ(third->tts, first->tts);
   // Each node keeps the paths it was given.
   EXPECT_EQ(second->modelPath, (voice.dir / "link.onnx").string());
+}
+
+TEST_F(SharedVoice, NodesLoadingTheSameFilesAtOnceCreateOneVoice) {
+  constexpr int kNodes = 6;
+  std::vector<std::unique_ptr<Internals>> nodes(kNodes);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kNodes; ++i) threads.emplace_back([&, i] { nodes[i] = loaded(voice); });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(created(), 1);
+  for (const auto& node : nodes) EXPECT_EQ(node->tts, nodes[0]->tts);
+  nodes.clear();
+  EXPECT_EQ(destroyed(), 1);
 }
 
 TEST_F(SharedVoice, OtherFilesOrCopiesOfThemGetAVoiceOfTheirOwn) {
