@@ -7,9 +7,10 @@
 //
 // A block starves when a segment that is still being generated has nothing
 // ready to play: the segment playing runs out of samples before the block
-// is full while its generation goes on, or nothing plays while the node's
-// next segment is being generated (after the node was first heard; a gap
-// while no text has arrived is the text generator's, not counted). The
+// is full while its generation goes on, or nothing plays and nothing is
+// queued while the node's next segment is being generated (after the node
+// was first heard; a gap while no text has arrived is the text
+// generator's, not counted). The
 // driver's passes over all nodes that take longer than a block are counted
 // too: a device would have played a gap there for every node.
 //
@@ -51,6 +52,12 @@ namespace {
 constexpr int kFrames = 160;  // 10 ms at 16000 Hz
 constexpr double kTokensPerSecond = 15.0;
 
+double processCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + t.tv_nsec * 1e-9;
+}
+
 double threadCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -74,6 +81,7 @@ struct Conversation {
   std::unique_ptr<SherpaTTSNode> node;
   bool heard = false;
   long starvedBlocks = 0;
+  long ranDryBlocks = 0;  // of them: the segment playing ran out (the rest: between segments)
   long blocksWithSound = 0;
   long idleBlocks = 0;  // after it was first heard: nothing to play and nothing being generated
 };
@@ -121,6 +129,7 @@ int main(int argc, char** argv) {
 
   const std::vector<std::string> tokens = streamed_answer::tokensOf(streamed_answer::kAnswer);
   std::atomic<bool> stopping{false};
+  const double cpuStart = processCpuSeconds();
   const auto start = Clock::now();
   const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   std::vector<std::thread> feeders;
@@ -155,9 +164,14 @@ int main(int argc, char** argv) {
       }
       if (!c.heard) continue;
       const bool playingRanDry = sameSegment && !after->generationDone.load() && played < kFrames;
-      const bool nothingWhileGenerating =
-          (after == nullptr || after->complete.load()) && in.synthesesRunning.load() > 0;
+      // Nothing played and nothing is queued while the next segment is
+      // being generated (its first sentence not there yet). The block in
+      // which a segment ends plays its last samples and is not counted.
+      const bool nothingWhileGenerating = played == 0 && after == before &&
+                                          (after == nullptr || after->complete.load()) &&
+                                          in.queuedPieces.back() == nullptr && in.synthesesRunning.load() > 0;
       if (playingRanDry || nothingWhileGenerating) ++c.starvedBlocks;
+      if (playingRanDry) ++c.ranDryBlocks;
       else if (played == 0 && after == before && in.synthesesRunning.load() == 0) ++c.idleBlocks;
     }
     const auto passEnd = Clock::now();
@@ -167,26 +181,31 @@ int main(int argc, char** argv) {
     ++passes;
     std::this_thread::sleep_until(deadline);
   }
+  // Cores this process had on average: on a shared machine fewer than it has.
+  const double coresUsed = (processCpuSeconds() - cpuStart) /
+                           std::chrono::duration<double>(Clock::now() - start).count();
   stopping.store(true);
   for (auto& c : conversations) c.node->stop();
   for (auto& f : feeders) f.join();
 
-  long starved = 0, soundBlocks = 0, idle = 0;
+  long starved = 0, ranDry = 0, soundBlocks = 0, idle = 0;
   int nodesStarved = 0, nodesHeard = 0;
   for (const auto& c : conversations) {
     starved += c.starvedBlocks;
+    ranDry += c.ranDryBlocks;
     soundBlocks += c.blocksWithSound;
     idle += c.idleBlocks;
     nodesStarved += c.starvedBlocks > 0 ? 1 : 0;
     nodesHeard += c.heard ? 1 : 0;
   }
   const std::string row = "| " + std::to_string(count) + " | " + (separate ? "separate" : "shared") + " | " +
-                          std::to_string(starved) + " | " + std::to_string(nodesStarved) + " | " +
+                          std::to_string(starved) + " (" + std::to_string(ranDry) + " / " + std::to_string(starved - ranDry) + ") | " +
+                          std::to_string(nodesStarved) + " | " +
                           std::to_string(overlongPasses) + " of " + std::to_string(passes) + " | " +
                           bench::fmt("%.2f ms", worstPassMs) + " | " + std::to_string(nodesHeard) + " | " +
                           bench::fmt("%.1f s", soundBlocks / 100.0 / count) + " | " +
                           bench::fmt("%.1f s", idle / 100.0 / count) + " | " + bench::fmt("%.3f", rtf) +
-                          " | " + bench::fmt("%.0f", cores / rtf) + " | " + loadBefore + " |";
+                          " | " + bench::fmt("%.0f", cores / rtf) + " | " + bench::fmt("%.2f", coresUsed) + " | " + loadBefore + " |";
   std::printf("%s\n", row.c_str());
   if (!resultsPath.empty()) std::ofstream(resultsPath, std::ios::app) << row << "\n";
   return 0;

@@ -96,8 +96,8 @@ if [[ $conversations == 1 ]]; then
     echo
     echo "## 10. Conversations per machine: streamed answers (15 tokens/s, prepareAhead, real-cost voice, shared), one driver thread, ${seconds} s each"
     echo
-    echo "| N | Voice | Starved blocks | Nodes with a starved block | Driver passes longer than a block | Worst pass | Nodes heard | Blocks with sound per node | Waiting for text per node | Voice RTF (CPU) | Cores / RTF | Load before |"
-    echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+    echo "| N | Voice | Starved blocks (segment ran dry / between segments) | Nodes with a starved block | Driver passes longer than a block | Worst pass | Nodes heard | Blocks with sound per node | Waiting for text per node | Voice RTF (CPU) | Cores / RTF | Cores the process used | Load before |"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     printf '%s\n' "${rows[@]}"
     echo
     echo "Largest N without a starved block or a driver pass longer than a block: $good"
