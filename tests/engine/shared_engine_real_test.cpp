@@ -124,6 +124,23 @@ TEST_F(SharedEngineRealTest, SpeechNodesGeneratingAtOnceOnOneVoiceEachSayTheirOw
   }
 }
 
+// The engine was handed the first node's configuration, which points at
+// that node's strings; they go with that node while the voice lives on, so
+// the voice must not need them after its creation.
+TEST_F(SharedEngineRealTest, TheNodeThatMadeTheVoiceGoesAndTheOtherSpeaksOn) {
+  if (!real_voice::voicePresent()) GTEST_SKIP() << "generated voices missing (run scripts/models/generate.sh)";
+  const std::string text = "Hello world.";
+  auto maker = std::make_unique<SherpaTTSNode>(QVAnyMap{});
+  auto sharer = std::make_unique<SherpaTTSNode>(QVAnyMap{});
+  AudioBusFormat format{16000, 1};
+  ASSERT_TRUE(sharer->setBusFormat(format));
+  const std::vector<float> before = speak(*sharer, text);
+  ASSERT_EQ(maker->internalsForTesting().tts, sharer->internalsForTesting().tts);
+  maker.reset();
+  EXPECT_EQ(speak(*sharer, text), before);
+  EXPECT_GT(before.size(), 8000u);
+}
+
 TEST_F(SharedEngineRealTest, TwoRecognitionNodesOnOneRecognizerDecodeTwoFilesAtOnce) {
   if (!real_recognizer::recognizerPresent()) GTEST_SKIP() << "generated recognizer or test audio missing";
   std::vector<known_audio::KnownAudio> inputs;
