@@ -56,7 +56,15 @@ class SharedHandles {
     }
     entry = entries_.insert(entries_.end(), Entry{key, nullptr, 1});
     lock.unlock();
-    const Handle* handle = create();
+    const Handle* handle = nullptr;
+    try {
+      handle = create();
+    } catch (...) {  // the waiters must not wait for ever
+      lock.lock();
+      entries_.erase(entry);
+      created_.notify_all();
+      throw;
+    }
     lock.lock();
     if (handle != nullptr) {
       entry->handle = handle;
