@@ -75,17 +75,22 @@ if [[ $conversations == 1 ]]; then
   # The largest N without a starved block: doubling, then halving the gap.
   seconds="${CONVERSATION_SECONDS:-60}"
   rows=()
-  starved_at() { # runs N conversations; true when some block starved or a pass took longer than a block
+  # Runs N conversations; true when some block starved, a pass took longer
+  # than a block, or a node was never heard (its first piece not ready
+  # within the trial: nothing of it could starve, but it did not keep up).
+  starved_at() {
     local row
     row="$("$bin/conversations_bench" "$1" --seconds="$seconds")"
     echo "$row" >&2
     rows+=("$row")
-    awk -F'|' '{ split($6, late, " "); exit !($4 + 0 > 0 || late[1] + 0 > 0) }' <<<"$row"
+    awk -F'|' '{ split($6, late, " "); exit !($4 + 0 > 0 || late[1] + 0 > 0 || $8 + 0 < $2 + 0) }' <<<"$row"
   }
   good=0
   bad=0
   n=1
-  while (( bad == 0 && n <= 256 )); do
+  # Two cores carry at most 2 / RTF conversations (about 15 to 32 here):
+  # 64 is well beyond, and more would only load the machine.
+  while (( bad == 0 && n <= 64 )); do
     if starved_at "$n" 2>/dev/null; then bad=$n; else good=$n; n=$((n * 2)); fi
   done
   while (( bad > good + 1 )); do
@@ -100,7 +105,11 @@ if [[ $conversations == 1 ]]; then
     echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     printf '%s\n' "${rows[@]}"
     echo
-    echo "Largest N without a starved block or a driver pass longer than a block: $good"
+    if (( bad == 0 )); then
+      echo "Largest N tried, without a starved block or a driver pass longer than a block: $good (more not tried)"
+    else
+      echo "Largest N without a starved block, a driver pass longer than a block or a node not heard: $good"
+    fi
   } | tee -a "$results"
 fi
 echo
