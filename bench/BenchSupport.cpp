@@ -165,3 +165,14 @@ std::string fmt(const char* format, double v) {
 }
 
 }  // namespace bench
+
+namespace bench {
+
+std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  if (!(in >> one >> five >> fifteen)) return "?";
+  return one + " " + five + " " + fifteen;
+}
+
+}  // namespace bench

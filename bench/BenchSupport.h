@@ -46,6 +46,9 @@ std::string testdataDir();
 
 // VmRSS of this process in KiB.
 long residentKiB();
+// The machine's load averages over 1, 5 and 15 minutes, as /proc/loadavg
+// gives them ("?" when unreadable): the benchmarks share the machine.
+std::string loadAverage();
 
 // Ten sentences of 50 bytes or more, for texts and streamed trials.
 const std::vector<std::string>& benchSentences();

@@ -7,6 +7,7 @@
 #include "engine/EngineCall.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
+#include "engine/SharedEngineObjects.h"
 #include "models/ModelPaths.h"
 #include "models/RecognizerFileChecks.h"
 
@@ -64,14 +65,17 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   fillRecognizerConfig(config, modelPath, tokensPath, graphPath);
   if (endpointsEnabled) enableRecognizerEndpoints(config, endpointSilence);
   Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineRecognizer...");
-  recognizer =
-      engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
+  // Another node decoding with the same files lends its recognizer; the
+  // stream stays this node's own.
+  recognizer = acquireSharedRecognizer(modelPath, tokensPath, graphPath, [this] {
+    return engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
+  });
   if (recognizer == nullptr) {
     logCreateRecognizerFailure();
     return false;
   }
   if (!createStream()) {
-    SherpaOnnxDestroyOnlineRecognizer(recognizer);
+    releaseSharedRecognizer(recognizer);
     recognizer = nullptr;
     return false;
   }
@@ -123,7 +127,7 @@ void SherpaSTTNode::Internals::cleanup() {
   streamSampleRate = 0;
   if (recognizer != nullptr) {
     Logger::info(kLogTag + " Freeing recognizer");
-    SherpaOnnxDestroyOnlineRecognizer(recognizer);
+    releaseSharedRecognizer(recognizer);
     recognizer = nullptr;
   }
   Logger::info(kLogTag + " Cleanup completed");

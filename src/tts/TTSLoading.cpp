@@ -8,6 +8,7 @@
 #include "engine/EngineCall.h"
 #include "engine/EngineConfig.h"
 #include "engine/EngineVersion.h"
+#include "engine/SharedEngineObjects.h"
 #include "models/ModelPaths.h"
 #include "models/VoiceFileChecks.h"
 
@@ -125,7 +126,8 @@ bool SherpaTTSNode::Internals::installVoiceHoldingEngine(const std::string& newM
   dataDirPath = newDataPath;
   fillVoiceConfig(config, modelPath, tokensPath, dataDirPath);
   Logger::info(kLogTag + " Calling SherpaOnnxCreateOfflineTts...");
-  tts = createEngine(config);
+  // Another node speaking with the same files lends its voice instead.
+  tts = acquireSharedVoice(modelPath, tokensPath, dataDirPath, [this] { return createEngine(config); });
   // cleanup released the conversion; the graph still runs at sampleRate.
   restoreConversion();
   if (tts != nullptr) {
@@ -182,7 +184,8 @@ void SherpaTTSNode::Internals::cleanupHoldingEngine() {
   }
   if (tts != nullptr) {
     Logger::info(kLogTag + " Freeing TTS model");
-    SherpaOnnxDestroyOfflineTts(tts);
+    // Destroyed here only by its last user; other nodes sharing it speak on.
+    releaseSharedVoice(tts);
     tts = nullptr;
   }
   Logger::info(kLogTag + " Cleanup completed");

@@ -1,0 +1,15 @@
+#include "FileIdentity.h"
+
+#include <sys/stat.h>
+
+namespace quorvel::extensions::sherpa {
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  return FileIdentity{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                      static_cast<int64_t>(info.st_size),
+                      static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+}
+
+}  // namespace quorvel::extensions::sherpa
