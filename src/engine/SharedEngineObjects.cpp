@@ -39,13 +39,14 @@ class SharedHandles {
  public:
   explicit SharedHandles(void (*destroy)(const Handle*)) : destroy_(destroy) {}
 
-  const Handle* acquire(const std::array<const std::string*, 3>& paths,
+  const Handle* acquire(const std::array<const std::string*, 3>& paths, const std::string& settings,
                         const std::function<const Handle*()>& create) {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::optional<FilesKey> key = identify(paths);
     typename std::list<Entry>::iterator entry;
     for (;;) {
-      entry = key ? std::find_if(entries_.begin(), entries_.end(), [&key](const Entry& e) { return e.key == key; })
+      entry = key ? std::find_if(entries_.begin(), entries_.end(),
+                                 [&](const Entry& e) { return e.key == key && e.settings == settings; })
                   : entries_.end();
       if (entry == entries_.end()) break;
       if (entry->handle != nullptr) {
@@ -54,7 +55,7 @@ class SharedHandles {
       }
       created_.wait(lock);  // being created; a failure removes it, and this node tries itself
     }
-    entry = entries_.insert(entries_.end(), Entry{key, nullptr, 1});
+    entry = entries_.insert(entries_.end(), Entry{key, settings, nullptr, 1});
     lock.unlock();
     const Handle* handle = nullptr;
     try {
@@ -91,6 +92,7 @@ class SharedHandles {
  private:
   struct Entry {
     std::optional<FilesKey> key;
+    std::string settings;  // what else the object was configured with
     const Handle* handle;  // null while it is being created
     int users;
   };
@@ -115,15 +117,15 @@ SharedHandles<SherpaOnnxOnlineRecognizer>& recognizers() {
 const SherpaOnnxOfflineTts* acquireSharedVoice(const std::string& modelPath, const std::string& tokensPath,
                                                const std::string& dataDirPath,
                                                const std::function<const SherpaOnnxOfflineTts*()>& create) {
-  return voices().acquire({&modelPath, &tokensPath, &dataDirPath}, create);
+  return voices().acquire({&modelPath, &tokensPath, &dataDirPath}, std::string(), create);
 }
 
 void releaseSharedVoice(const SherpaOnnxOfflineTts* voice) { voices().release(voice); }
 
 const SherpaOnnxOnlineRecognizer* acquireSharedRecognizer(
     const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath,
-    const std::function<const SherpaOnnxOnlineRecognizer*()>& create) {
-  return recognizers().acquire({&modelPath, &tokensPath, &graphPath}, create);
+    const std::string& settings, const std::function<const SherpaOnnxOnlineRecognizer*()>& create) {
+  return recognizers().acquire({&modelPath, &tokensPath, &graphPath}, settings, create);
 }
 
 void releaseSharedRecognizer(const SherpaOnnxOnlineRecognizer* recognizer) { recognizers().release(recognizer); }

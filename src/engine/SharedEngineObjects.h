@@ -47,9 +47,12 @@ void releaseSharedVoice(const SherpaOnnxOfflineTts* voice);
 
 // The same for recognizers (model, tokens, decoding graph). Streams are the
 // nodes' own: each destroys its stream before releasing the recognizer.
+// `settings` names the rest of the configuration that differs between
+// nodes (the endpoint rules live in the recognizer, not in its streams):
+// only nodes with equal settings share.
 const SherpaOnnxOnlineRecognizer* acquireSharedRecognizer(
     const std::string& modelPath, const std::string& tokensPath, const std::string& graphPath,
-    const std::function<const SherpaOnnxOnlineRecognizer*()>& create);
+    const std::string& settings, const std::function<const SherpaOnnxOnlineRecognizer*()>& create);
 void releaseSharedRecognizer(const SherpaOnnxOnlineRecognizer* recognizer);
 
 }  // namespace quorvel::extensions::sherpa

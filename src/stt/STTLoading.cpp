@@ -67,7 +67,8 @@ bool SherpaSTTNode::Internals::loadSherpaModel(const std::string& modelPath, con
   Logger::info(kLogTag + " Calling SherpaOnnxCreateOnlineRecognizer...");
   // Another node decoding with the same files lends its recognizer; the
   // stream stays this node's own.
-  recognizer = acquireSharedRecognizer(modelPath, tokensPath, graphPath, [this] {
+  const std::string settings = endpointsEnabled ? "endpoints after " + std::to_string(endpointSilence) + " s" : "";
+  recognizer = acquireSharedRecognizer(modelPath, tokensPath, graphPath, settings, [this] {
     return engineCall(kLogTag, "creating the recognizer", [this] { return SherpaOnnxCreateOnlineRecognizer(&config); });
   });
   if (recognizer == nullptr) {

@@ -63,6 +63,19 @@ TEST_F(SharedRecognizer, TwoNodesOnTheSameFilesShareTheRecognizerWithAStreamEach
   EXPECT_NE(second->stream, first->stream);
 }
 
+// The endpoint rules are the recognizer's: a node with other rules (or
+// none) must not decode with another node's.
+TEST_F(SharedRecognizer, NodesWithOtherEndpointRulesGetARecognizerOfTheirOwn) {
+  auto plain = unloaded(), turns = unloaded(), sameTurns = unloaded(), longerTurns = unloaded();
+  turns->setEndpointDetection(true, 0.8f);
+  sameTurns->setEndpointDetection(true, 0.8f);
+  longerTurns->setEndpointDetection(true, 1.2f);
+  for (auto* node : {plain.get(), turns.get(), sameTurns.get(), longerTurns.get()}) ASSERT_TRUE(load(*node, files));
+  EXPECT_NE(turns->recognizer, plain->recognizer);
+  EXPECT_EQ(sameTurns->recognizer, turns->recognizer);
+  EXPECT_NE(longerTurns->recognizer, turns->recognizer);
+}
+
 TEST_F(SharedRecognizer, CopiesOfTheFilesGetARecognizerOfTheirOwn) {
   const auto copies = stt_test::writeRecognizerFiles(otherDir.path());
   auto first = unloaded(), second = unloaded();
