@@ -45,6 +45,9 @@ int main(int argc, char** argv) {
     auto* data = cmd->add_option("--data-dir", voice.dataDir, "espeak-ng data folder");
     dir->excludes(model)->excludes(tokens)->excludes(data);
     model->needs(tokens)->needs(data);
+    // The files of a voice go together: a lone --tokens is refused, not ignored.
+    tokens->needs(model);
+    data->needs(model);
     cmd->add_option("--voice-cost", voice.cost,
                     "demo: the demonstration voice; real: its variant that costs what a real voice costs")
         ->check(CLI::IsMember({"demo", "real"}))
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
   auto* say = app.add_subcommand("say", "Speak a text into a WAV file, through a device (--play), or both");
   say->add_option("text", text, "The text to speak")->required();
   addRender(say);
+  say->get_option("--output")->description("WAV file to write ('-' for standard output; without -o or --play: say.wav)");
 
   double tokensPerSecond = 30.0;
   auto* stream = app.add_subcommand("stream", "Speak standard input as a stream of tokens");
@@ -98,6 +102,16 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    // A word that names no subcommand is left over: name it, rather than
+    // only saying that a subcommand is required.
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && app.get_subcommands().empty() &&
+        !app.remaining().empty()) {
+      std::string names;
+      for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+      }
+      return fail("unknown subcommand '" + app.remaining().front() + "' (the subcommands: " + names + ")");
+    }
     return app.exit(e);
   }
   if (options.json && render.output == "-") return fail("--json and -o - both use standard output");
