@@ -11,8 +11,6 @@
 
 namespace qs_cli {
 
-namespace {
-
 nlohmann::json toJson(const quorvel::QVAny& value) {
   using Type = quorvel::QVAny::Type;
   switch (value.type()) {
@@ -28,8 +26,6 @@ nlohmann::json toJson(const quorvel::QVAny& value) {
     default: return nullptr;
   }
 }
-
-}  // namespace
 
 HostSession::HostSession(const Options& options)
     : options_(options), start_(std::chrono::steady_clock::now()), terminal_(::isatty(2) != 0) {
