@@ -7,6 +7,7 @@
 //   quorvel-sherpa say "Hello world." --play
 //   quorvel-sherpa transcribe testdata/hello_world_16000.wav
 //   quorvel-sherpa listen --seconds 10
+//   quorvel-sherpa converse --reply-command ./my-agent.sh
 //   quorvel-sherpa devices
 //   quorvel-sherpa nodes
 #include <CLI/CLI.hpp>
@@ -96,6 +97,29 @@ int main(int argc, char** argv) {
   listen->add_option("--seconds", listenOptions.seconds, "Stop after this many seconds (default: at Ctrl-C)");
   addEndpoints(listen, listenOptions.endpoints);
 
+  ConverseOptions converseOptions;
+  auto* converse = app.add_subcommand("converse", "Talk with an agent: a reply command answers each turn, aloud");
+  converse->add_option("--reply-command", converseOptions.replyCommand,
+                       "Shell command run at each turn: the user's text on its standard input, the conversation so "
+                       "far (JSON lines) in the file named by QS_CONVERSATION; what it prints is spoken as it comes "
+                       "(default: echo \"You said: ...\")");
+  converse->add_flag_callback("--no-barge-in", [&converseOptions] { converseOptions.bargeIn = false; },
+                              "The user's speech does not stop the agent (loudspeakers without echo cancellation)");
+  converse->add_option("--device", converseOptions.device, "Input device (default: the default one)");
+  converse->add_option("--output-device", converseOptions.outputDevice, "Output device (default: the default one)");
+  converse->add_option("--reply-timeout", converseOptions.replyTimeout,
+                       "Seconds a reply command may print nothing before it is ended")
+      ->capture_default_str();
+  converse->add_option("--conversation", converseOptions.conversationFile,
+                       "Keep the conversation's JSON lines in this file (default: a temporary one)");
+  converse->add_option("--endpoint-silence", converseOptions.endpoints.silence,
+                       "Seconds of silence after speech that end the user's turn")
+      ->capture_default_str();
+  converse->add_option("--voice-cost", converseOptions.voice.cost,
+                       "demo: the demonstration voice; real: its variant that costs what a real voice costs")
+      ->check(CLI::IsMember({"demo", "real"}))
+      ->capture_default_str();
+
   auto* devices = app.add_subcommand("devices", "List the sound server's output and input devices");
   app.add_subcommand("nodes", "List the node types of every registered extension");
 
@@ -134,6 +158,7 @@ int main(int argc, char** argv) {
   }
   if (*transcribe) return runTranscribe(session, wav, block, transcribeEndpoints);
   if (*listen) return runListen(session, listenOptions);
+  if (*converse) return runConverse(session, converseOptions);
   if (*devices) return runDevices(session);
   return runNodes(session);
 }
