@@ -18,7 +18,7 @@ cleanup() {
   [[ -n "$recorder" ]] && kill "$recorder" 2>/dev/null
   [[ -n "$agent" ]] && kill "$agent" 2>/dev/null
   "$server" stop "$runtime" >/dev/null
-  [[ -n "${KEEP:-}" ]] || rm -rf "$work"; echo "work $work" >&2
+  rm -rf "$work"
 }
 trap cleanup EXIT
 unset PULSE_SERVER
