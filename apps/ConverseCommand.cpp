@@ -102,7 +102,14 @@ class Conversation {
     auto field = [&](const char* key) {
       return fields.hasKey(key) ? quorvel::QVAny::convert<std::string>(fields.at(key)) : std::string();
     };
-    const std::string heard = field("heardText"), notHeard = field("unheardText");
+    // "unheardText" is all the turn's text the listener did not hear; the
+    // pieces that played before the one cut are in neither answer, so the
+    // heard part is what was said up to the unheard rest.
+    const std::string notHeard = field("unheardText");
+    const std::string& said = turn_->said;
+    const bool endsWithRest =
+        said.size() >= notHeard.size() && said.compare(said.size() - notHeard.size(), notHeard.size(), notHeard) == 0;
+    const std::string heard = endsWithRest ? said.substr(0, said.size() - notHeard.size()) : field("heardText");
     printAgent(heard, true, notHeard);
     log_.agent(heard, true, notHeard);
     turn_.reset();
