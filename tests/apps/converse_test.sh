@@ -43,8 +43,11 @@ wait_for_line() {  # wait_for_line FILE PATTERN SECONDS: until a line matches
   return 1
 }
 start_recording() {  # start_recording FILE
+  local before
+  before=$(pactl list short source-outputs | wc -l)
   parecord -d qs_null.monitor --rate=48000 --channels=1 --format=s16le --file-format=wav "$1" &
   recorder=$!
+  wait_for_streams source-outputs $((before + 1))
 }
 stop_recording() {
   sleep 0.3  # the tail of the null output's buffer
@@ -125,7 +128,7 @@ start_recording "$work/barge-recorded.wav"
 start_agent "$work/barge.jsonl" --reply-command "$work/long.sh"
 start=$(now_ms)
 user_says hello_world_48000.wav
-wait_for_line "$work/barge.jsonl" '"event":"spoken"' 20
+check "barge-in: the first turn is answered" wait_for_line "$work/barge.jsonl" '"event":"spoken"' 20
 sleep 1
 spoke=$(now_ms)
 user_says he_he_go_48000.wav &
