@@ -52,14 +52,18 @@ struct AgentTurn {
   int pendingAtStart = 0;      // pieces announced and never finished, from before
   Clock::time_point lastOutput;
   Clock::time_point quietSince;
-  double turnEnd = 0, firstToken = -1, speechStart = -1;  // wall seconds
+  // Wall seconds: the final segment, the command's first output, the first
+  // piece's synthesis, its first sound rendered into the device (seen at
+  // the next round; the device's buffer plays it out after that).
+  double turnEnd = 0, firstToken = -1, speechStart = -1, firstAudio = -1;
   int startedAtStart = 0;
 };
 
 class Conversation {
  public:
-  Conversation(HostSession& session, const ConverseOptions& options, Speaker& speaker, ConversationLog& log)
-      : session_(session), options_(options), speaker_(speaker), log_(log) {}
+  Conversation(HostSession& session, const ConverseOptions& options, Speaker& speaker, DevicePlayer& player,
+               ConversationLog& log)
+      : session_(session), options_(options), speaker_(speaker), player_(player), log_(log) {}
 
   bool agentActive() const { return turn_.has_value(); }
 
@@ -79,6 +83,7 @@ class Conversation {
     turn_->quietSince = Clock::now();
     turn_->startedAtStart = speaker_.startedCount();
     turn_->pendingAtStart = speaker_.startedCount() - speaker_.finishedCount();
+    player_.forgetSound();
     if (options_.replyCommand.empty()) {
       append("You said: " + text);
       turn_->firstToken = session_.wallSeconds();
@@ -120,6 +125,7 @@ class Conversation {
     if (!turn_) return;
     AgentTurn& turn = *turn_;
     if (turn.speechStart < 0 && speaker_.startedCount() > turn.startedAtStart) turn.speechStart = session_.wallSeconds();
+    if (turn.firstAudio < 0 && turn.speechStart >= 0 && player_.heardSound()) turn.firstAudio = session_.wallSeconds();
     if (!turn.closed) {
       std::string text;
       const bool open = turn.reply.read(text);
@@ -198,6 +204,7 @@ class Conversation {
       payload.set("turnEnd", turn_->turnEnd);
       if (turn_->firstToken >= 0) payload.set("firstToken", turn_->firstToken);
       if (turn_->speechStart >= 0) payload.set("speechStart", turn_->speechStart);
+      if (turn_->firstAudio >= 0) payload.set("firstAudio", turn_->firstAudio);
       session_.reportEvent("agent", quorvel::QVAny(payload), speaker_.audioSeconds());
       return;
     }
@@ -217,6 +224,7 @@ class Conversation {
   HostSession& session_;
   const ConverseOptions& options_;
   Speaker& speaker_;
+  DevicePlayer& player_;
   ConversationLog& log_;
   std::optional<AgentTurn> turn_;
 };
@@ -273,7 +281,7 @@ int runConverse(HostSession& session, const ConverseOptions& options) {
                  player.description().c_str(), options.bargeIn ? "" : " (no barge-in)");
   }
 
-  Conversation conversation(session, options, speaker, log);
+  Conversation conversation(session, options, speaker, player, log);
   auto decode = [&] {
     for (;;) {
       const auto result = recognizer.processSegment();
