@@ -56,7 +56,9 @@ void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& pay
                            {"payload", toJson(payload)},
                            {"audioTime", audioSeconds},
                            {"wallTime", wallSeconds}};
-    std::printf("%s\n", line.dump().c_str());
+    // Text from outside (a reply command's output) need not be UTF-8: a bad
+    // byte is replaced, rather than ending the program.
+    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     std::fflush(stdout);
     return;
   }

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   addEndpoints(listen, listenOptions.endpoints);
 
   ConverseOptions converseOptions;
-  auto* converse = app.add_subcommand("converse", "Talk with an agent: a reply command answers each turn, aloud");
+  auto* converse = app.add_subcommand("converse", "Talk with an agent: a reply command answers each turn, aloud; Ctrl-C ends it (status 0)");
   converse->add_option("--reply-command", converseOptions.replyCommand,
                        "Shell command run at each turn: the user's text on its standard input, the conversation so "
                        "far (JSON lines) in the file named by QS_CONVERSATION; what it prints is spoken as it comes "
