@@ -54,6 +54,9 @@ class DevicePlayer {
   void stop() { stream_.close(); }
 
   bool heardSound() const { return heard_.load(); }
+  // Control thread: heardSound() false again, to notice the next sound
+  // (converse times each reply's first audio).
+  void forgetSound() { heard_.store(false); }
   unsigned underruns() const { return stream_.underruns(); }
   // Played frames missing from the recording (the control thread fell behind).
   uint64_t unrecordedFrames() const { return unrecorded_.load(); }

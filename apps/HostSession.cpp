@@ -11,8 +11,6 @@
 
 namespace qs_cli {
 
-namespace {
-
 nlohmann::json toJson(const quorvel::QVAny& value) {
   using Type = quorvel::QVAny::Type;
   switch (value.type()) {
@@ -28,8 +26,6 @@ nlohmann::json toJson(const quorvel::QVAny& value) {
     default: return nullptr;
   }
 }
-
-}  // namespace
 
 HostSession::HostSession(const Options& options)
     : options_(options), start_(std::chrono::steady_clock::now()), terminal_(::isatty(2) != 0) {
@@ -60,7 +56,9 @@ void HostSession::reportEvent(const std::string& name, const quorvel::QVAny& pay
                            {"payload", toJson(payload)},
                            {"audioTime", audioSeconds},
                            {"wallTime", wallSeconds}};
-    std::printf("%s\n", line.dump().c_str());
+    // Text from outside (a reply command's output) need not be UTF-8: a bad
+    // byte is replaced, rather than ending the program.
+    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
     std::fflush(stdout);
     return;
   }

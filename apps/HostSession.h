@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include <nlohmann/json.hpp>
 #include <quorvel/Extension.h>
 #include <quorvel/NodeFactory.h>
 
@@ -42,6 +43,9 @@ class HostSession {
   bool progressShown_ = false;
   bool terminal_ = false;
 };
+
+// A map, list of values or value of the framework as JSON (what --json prints).
+nlohmann::json toJson(const quorvel::QVAny& value);
 
 // Prints "quorvel-sherpa: <message>" on standard error and returns 1.
 int fail(const std::string& message);

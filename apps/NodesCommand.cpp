@@ -30,11 +30,33 @@ std::string describe(const quorvel::QVAnyMap& map) {
   return out;
 }
 
+// --json: one object per node type, on a line of its own.
+void printJson(const std::string& extension, const std::string& factory, const quorvel::NodeTypeInfo& info,
+               quorvel::Node* node) {
+  nlohmann::json line = {{"extension", extension},     {"factory", factory},
+                         {"library", info.library},     {"type", info.type},
+                         {"displayName", info.displayName}, {"description", info.description},
+                         {"categories", info.categories}, {"metadataEntries", info.metadata.size()}};
+  if (node != nullptr) {
+    for (const auto& [name, meta] : node->getActions()) line["actions"][name] = toJson(quorvel::QVAny(meta));
+    for (const auto& [name, meta] : node->getEvents()) line["events"][name] = toJson(quorvel::QVAny(meta));
+  }
+  std::printf("%s\n", line.dump().c_str());
+}
+
 }  // namespace
 
 int runNodes(HostSession& session) {
-  (void)session;
   for (const auto& extension : quorvel::ExtensionManager::getInstance().getExtensions()) {
+    if (session.json()) {
+      auto factory = extension->getNodeFactory();
+      if (!factory) continue;
+      for (const quorvel::NodeTypeInfo& info : factory->getNodeTypes()) {
+        std::unique_ptr<quorvel::Node> node(factory->createNode(info.type, {}));
+        printJson(extension->getName(), factory->getFactoryName(), info, node.get());
+      }
+      continue;
+    }
     std::printf("extension %s\n", extension->getName().c_str());
     auto factory = extension->getNodeFactory();
     if (!factory) continue;

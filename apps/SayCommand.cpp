@@ -78,6 +78,9 @@ int runSay(HostSession& session, const std::string& text, const VoiceOptions& vo
   std::string error;
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) return fail("the text is empty");
   if (!validateRenderOptions(render, error)) return fail(error);
+  // Without -o or --play, say writes say.wav (its help says so).
+  const std::string output = render.output.empty() && !render.play ? "say.wav" : render.output;
+  if (!output.empty() && !canWrite(output, error)) return fail(error);
   DevicePlayer player;
   if (render.play) {
     watchForInterrupt();
@@ -93,9 +96,12 @@ int runSay(HostSession& session, const std::string& text, const VoiceOptions& vo
   if (speaker.startedCount() == 0) return fail("the voice is not loaded; nothing was synthesised");
   int status = render.play ? playOnDevice(session, speaker, player) : renderToMemory(session, speaker);
   if (status != 0) return status;
+  // The whole text or nothing: a cut text would pass for a whole one.
+  if (speaker.finishedCount() == 0) {
+    return fail("the text needs more than " + std::to_string(static_cast<int>(kMaxSeconds)) +
+                " s of speech, more than say speaks: it stopped there and wrote nothing (stream speaks a text of any length)");
+  }
 
-  std::string output = render.output;
-  if (output.empty() && !render.play) output = "say.wav";
   if (output.empty()) return 0;
   if (!writeWav(output, speaker.audio(), error)) return fail(error);
   if (output != "-" && !session.json()) {

@@ -38,8 +38,18 @@ Speaker::~Speaker() = default;
 namespace {
 
 // A voice folder holds one model (.onnx or .ort), tokens.txt and espeak-ng-data.
+// A relative folder that is not under the working directory is looked for
+// beside the program too, where its own voices are (files/...): the voice
+// commands then run as written from anywhere, the repository root included.
+fs::path findVoiceDir(const std::string& given) {
+  fs::path dir(given);
+  if (fs::is_directory(dir) || dir.is_absolute()) return dir;
+  const fs::path besideProgram = quorvel::extensions::sherpa::executableDirectory() / dir;
+  return fs::is_directory(besideProgram) ? besideProgram : dir;
+}
+
 bool resolveVoiceDir(VoiceOptions& voice, std::string& error) {
-  fs::path dir(voice.voiceDir);
+  const fs::path dir = findVoiceDir(voice.voiceDir);
   if (!fs::is_directory(dir)) {
     error = "voice folder '" + voice.voiceDir + "' does not exist";
     return false;

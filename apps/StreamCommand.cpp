@@ -106,6 +106,7 @@ int runStream(HostSession& session, double tokensPerSecond, const VoiceOptions& 
   std::string error;
   if (!validateRenderOptions(render, error)) return fail(error);
   if (tokensPerSecond <= 0) return fail("--tokens-per-second must be positive");
+  if (!render.output.empty() && !canWrite(render.output, error)) return fail(error);
   // The device first: a missing one is reported before the input is read.
   DevicePlayer player;
   if (render.play) {

@@ -1,6 +1,7 @@
 // transcribe: feed a WAV file through the recognition node in blocks, the
 // way an audio graph would, and print the recognised text: one line per
 // segment with endpoints (the default), the whole text without.
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -28,14 +29,17 @@ constexpr double kTrailingSilence = 1.0;
 namespace {
 
 // Prints each segment that ended; a segment still open at the end of the
-// file ends with it.
+// file ends with it. A line of text each, or with --json a "text" event
+// each (its segment number, and the input heard when it ended).
 class SegmentLines {
  public:
-  void decode(quorvel::extensions::sherpa::SherpaSTTNode& node) {
+  explicit SegmentLines(HostSession& session) : session_(session) {}
+
+  void decode(quorvel::extensions::sherpa::SherpaSTTNode& node, double audioSeconds) {
     for (;;) {
       auto result = node.processSegment();
       if (result.isFinal) {
-        std::printf("%s\n", result.text.c_str());
+        print(result.text, audioSeconds);
         open_.clear();
         continue;
       }
@@ -43,18 +47,31 @@ class SegmentLines {
       return;
     }
   }
-  void finish() {
-    if (!open_.empty()) std::printf("%s\n", open_.c_str());
+  void finish(double audioSeconds) {
+    if (!open_.empty()) print(open_, audioSeconds);
   }
+  // One line of text (an empty one is not a segment: nothing was heard).
+  void print(const std::string& text, double audioSeconds) {
+    if (text.empty()) return;
+    if (session_.json()) {
+      quorvel::QVAnyMap payload{{"text", text}, {"segment", static_cast<int64_t>(printed_)}};
+      session_.reportEvent("text", quorvel::QVAny(payload), std::round(audioSeconds * 1000) / 1000);
+    } else {
+      std::printf("%s\n", text.c_str());
+    }
+    ++printed_;
+  }
+  bool printedAny() const { return printed_ > 0; }
 
  private:
+  HostSession& session_;
   std::string open_;
+  std::size_t printed_ = 0;
 };
 
 }  // namespace
 
 int runTranscribe(HostSession& session, const std::string& path, unsigned block, const EndpointOptions& endpoints) {
-  (void)session;
   namespace sherpa = quorvel::extensions::sherpa;
   if (block < 1 || block > 8192) return fail("block size " + std::to_string(block) + " is out of range (1 to 8192 frames)");
   if (!std::filesystem::exists(path)) return fail("no such file: " + path);
@@ -78,10 +95,12 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block,
   for (std::size_t f = 0; f < input.frames(); ++f) mono[f] = input.interleaved[f * input.channels];
 
   Transcript transcript;
-  SegmentLines segments;
+  SegmentLines segments(session);
+  std::size_t fed = 0;
+  auto seconds = [&] { return static_cast<double>(fed) / input.sampleRate; };
   auto decode = [&] {
     if (endpoints.enabled) {
-      segments.decode(node);
+      segments.decode(node, seconds());
     } else {
       transcript.update(node.processAudio());
     }
@@ -94,6 +113,7 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block,
     quorvel::AudioBuffer<float> buffer(1, frames, false, input.sampleRate, &channel);
     quorvel::AudioBus bus(&buffer);
     node.consume(bus);
+    fed += frames;
     sinceDecode += frames;
     if (sinceDecode >= decodeEvery) {
       decode();
@@ -102,10 +122,12 @@ int runTranscribe(HostSession& session, const std::string& path, unsigned block,
   }
   decode();
   if (endpoints.enabled) {
-    segments.finish();
+    segments.finish(seconds());
   } else {
-    std::printf("%s\n", transcript.text().c_str());
+    segments.print(transcript.text(), seconds());
   }
+  // Silence is not an empty line of text: it is said, as listen says it.
+  if (!segments.printedAny() && !session.json()) std::fprintf(stderr, "%s: recognised nothing\n", path.c_str());
   return 0;
 }
 

@@ -3,8 +3,10 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace qs_cli {
 
@@ -83,6 +85,21 @@ bool writeWav(const std::string& path, const Audio& audio, std::string& error) {
       return false;
     }
   }
+  return true;
+}
+
+bool canWrite(const std::string& path, std::string& error) {
+  if (path == "-") return true;
+  std::error_code ignored;
+  const bool existed = std::filesystem::exists(path, ignored);
+  // Appending creates a missing file and leaves an existing one untouched.
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    error = "cannot write '" + path + "': " + std::strerror(errno);
+    return false;
+  }
+  std::fclose(file);
+  if (!existed) std::filesystem::remove(path, ignored);
   return true;
 }
 

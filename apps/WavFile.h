@@ -17,5 +17,9 @@ struct Audio {
 bool readAudioFile(const std::string& path, Audio& audio, std::string& error);
 // Writes 16-bit PCM WAV to `path`, or to standard output for "-".
 bool writeWav(const std::string& path, const Audio& audio, std::string& error);
+// Whether `path` can be written, tried before the work that fills it so a
+// bad path is told at once; leaves an existing file as it was and no new
+// one behind. "-" always can.
+bool canWrite(const std::string& path, std::string& error);
 
 }  // namespace qs_cli

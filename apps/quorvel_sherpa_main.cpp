@@ -7,6 +7,7 @@
 //   quorvel-sherpa say "Hello world." --play
 //   quorvel-sherpa transcribe testdata/hello_world_16000.wav
 //   quorvel-sherpa listen --seconds 10
+//   quorvel-sherpa converse --reply-command ./my-agent.sh
 //   quorvel-sherpa devices
 //   quorvel-sherpa nodes
 #include <CLI/CLI.hpp>
@@ -45,6 +46,9 @@ int main(int argc, char** argv) {
     auto* data = cmd->add_option("--data-dir", voice.dataDir, "espeak-ng data folder");
     dir->excludes(model)->excludes(tokens)->excludes(data);
     model->needs(tokens)->needs(data);
+    // The files of a voice go together: a lone --tokens is refused, not ignored.
+    tokens->needs(model);
+    data->needs(model);
     cmd->add_option("--voice-cost", voice.cost,
                     "demo: the demonstration voice; real: its variant that costs what a real voice costs")
         ->check(CLI::IsMember({"demo", "real"}))
@@ -57,6 +61,7 @@ int main(int argc, char** argv) {
   auto* say = app.add_subcommand("say", "Speak a text into a WAV file, through a device (--play), or both");
   say->add_option("text", text, "The text to speak")->required();
   addRender(say);
+  say->get_option("--output")->description("WAV file to write ('-' for standard output; without -o or --play: say.wav)");
 
   double tokensPerSecond = 30.0;
   auto* stream = app.add_subcommand("stream", "Speak standard input as a stream of tokens");
@@ -92,12 +97,45 @@ int main(int argc, char** argv) {
   listen->add_option("--seconds", listenOptions.seconds, "Stop after this many seconds (default: at Ctrl-C)");
   addEndpoints(listen, listenOptions.endpoints);
 
+  ConverseOptions converseOptions;
+  auto* converse = app.add_subcommand("converse", "Talk with an agent: a reply command answers each turn, aloud; Ctrl-C ends it (status 0)");
+  converse->add_option("--reply-command", converseOptions.replyCommand,
+                       "Shell command run at each turn: the user's text on its standard input, the conversation so "
+                       "far (JSON lines) in the file named by QS_CONVERSATION; what it prints is spoken as it comes "
+                       "(default: echo \"You said: ...\")");
+  converse->add_flag_callback("--no-barge-in", [&converseOptions] { converseOptions.bargeIn = false; },
+                              "The user's speech does not stop the agent (loudspeakers without echo cancellation)");
+  converse->add_option("--device", converseOptions.device, "Input device (default: the default one)");
+  converse->add_option("--output-device", converseOptions.outputDevice, "Output device (default: the default one)");
+  converse->add_option("--reply-timeout", converseOptions.replyTimeout,
+                       "Seconds a reply command may print nothing before it is ended")
+      ->capture_default_str();
+  converse->add_option("--conversation", converseOptions.conversationFile,
+                       "Keep the conversation's JSON lines in this file (default: a temporary one)");
+  converse->add_option("--endpoint-silence", converseOptions.endpoints.silence,
+                       "Seconds of silence after speech that end the user's turn")
+      ->capture_default_str();
+  converse->add_option("--voice-cost", converseOptions.voice.cost,
+                       "demo: the demonstration voice; real: its variant that costs what a real voice costs")
+      ->check(CLI::IsMember({"demo", "real"}))
+      ->capture_default_str();
+
   auto* devices = app.add_subcommand("devices", "List the sound server's output and input devices");
   app.add_subcommand("nodes", "List the node types of every registered extension");
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
+    // A word that names no subcommand is left over: name it, rather than
+    // only saying that a subcommand is required.
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && app.get_subcommands().empty() &&
+        !app.remaining().empty()) {
+      std::string names;
+      for (const CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; })) {
+        names += (names.empty() ? "" : ", ") + sub->get_name();
+      }
+      return fail("unknown subcommand '" + app.remaining().front() + "' (the subcommands: " + names + ")");
+    }
     return app.exit(e);
   }
   if (options.json && render.output == "-") return fail("--json and -o - both use standard output");
@@ -120,6 +158,7 @@ int main(int argc, char** argv) {
   }
   if (*transcribe) return runTranscribe(session, wav, block, transcribeEndpoints);
   if (*listen) return runListen(session, listenOptions);
+  if (*converse) return runConverse(session, converseOptions);
   if (*devices) return runDevices(session);
   return runNodes(session);
 }

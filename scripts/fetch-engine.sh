@@ -20,7 +20,13 @@ fi
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-(cd "$work" && npm pack --silent "$PACKAGE@$VERSION" >/dev/null)
+# npm's own messages go to standard error as they come (a registry that
+# cannot be reached is retried for a minute or more before npm gives up).
+if ! (cd "$work" && npm pack --loglevel error "$PACKAGE@$VERSION" >/dev/null); then
+  echo "fetch-engine: npm could not fetch $PACKAGE@$VERSION (see npm's message above;" \
+    "is the npm registry reachable? 'npm config get registry' names the one in use)" >&2
+  exit 1
+fi
 tarball="$work/$PACKAGE-$VERSION.tgz"
 
 actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)"

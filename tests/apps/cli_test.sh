@@ -160,5 +160,71 @@ expect_failure "empty text" "empty" say "   " -o "$work/x.wav"
 expect_failure "unknown option after the subcommand" "not expected" say "Hello." --bogus
 expect_failure "bad log level after the subcommand" "log-level" say "Hello." --log-level loud
 expect_failure "rate out of range" "out of range" say "Hello." --rate 4000 -o "$work/x.wav"
+expect_failure "--tokens without --model" "--tokens requires --model" say "Hi" --tokens /x
+expect_failure "unknown subcommand" "unknown subcommand 'sing'" sing "Hi"
+
+
+# The rough edges a new user meets.
+cli_abs="$(realpath "$cli")"
+# say without -o or --play writes say.wav in the working folder, and says so.
+(cd "$work" && "$cli_abs" say "Hi." 2>"$work/default.err")
+check "say without -o or --play writes say.wav" test "$(soxi -r "$work/say.wav" 2>/dev/null)" = 48000
+check "say without -o or --play says it wrote say.wav" grep -q 'wrote say.wav' "$work/default.err"
+check "say --help names say.wav" bash -c "'$cli' say --help | grep -q 'say.wav'"
+# A text longer than say speaks is refused whole, not cut at the limit.
+long_text=$(printf 'This sentence is said again and again until it is far too long. %.0s' $(seq 400))
+"$cli" say "$long_text" --rate 8000 -o "$work/toolong.wav" >/dev/null 2>"$work/toolong.err"
+check "say of a text beyond 600 s exits non-zero" test $? -ne 0
+check "say of a text beyond 600 s says so" grep -q '600 s' "$work/toolong.err"
+check "say of a text beyond 600 s writes nothing" test ! -e "$work/toolong.wav"
+# An unwritable -o is told before any synthesis.
+for command in "say Hello." stream; do
+  echo "Hello." | "$cli" --json $command -o "$work/absent/x.wav" >"$work/unwritable.jsonl" 2>"$work/unwritable.err"
+  check "$command to an unwritable -o fails" test $? -ne 0
+  check "$command to an unwritable -o says why" grep -q "cannot write '$work/absent/x.wav'" "$work/unwritable.err"
+  check "$command to an unwritable -o synthesises nothing" test ! -s "$work/unwritable.jsonl"
+done
+# nodes --json: one object per node type, with its actions and events.
+"$cli" nodes --json >"$work/nodes.jsonl" 2>/dev/null
+check "nodes --json lists both node types with their actions and events" python3 - "$work/nodes.jsonl" <<'PY'
+import json, sys
+types = {}
+for line in open(sys.argv[1]):
+    node = json.loads(line)
+    types[node["library"] + "." + node["type"]] = node
+tts = types["Sherpa.TTS"]
+assert "appendStreamingText" in tts["actions"] and "synthesisStarted" in tts["events"], tts
+assert all(node["description"] and node["displayName"] for node in types.values()), types
+PY
+# transcribe --json: one "text" event per segment.
+sox "$testdata/hello_world_16000.wav" "$work/gap.wav" pad 0 1.5
+sox "$work/gap.wav" "$testdata/he_he_go_16000.wav" "$work/two.wav"
+"$cli" transcribe "$work/two.wav" --json >"$work/two.jsonl" 2>/dev/null
+check "transcribe --json: a text event per segment" python3 - "$work/two.jsonl" <<'PY'
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+assert [e["event"] for e in events] == ["text", "text"], events
+assert [e["payload"]["text"] for e in events] == ["HELLO WORLD", "HE HE GO"], events
+PY
+# transcribe of silence: nothing on standard output, "recognised nothing".
+sox -n -r 16000 -c 1 "$work/silence.wav" trim 0 2
+for endpoints in "" --no-endpoints; do
+  "$cli" transcribe "$work/silence.wav" $endpoints >"$work/silence.txt" 2>"$work/silence.err"
+  check "transcribe $endpoints of silence prints no text" test ! -s "$work/silence.txt"
+  check "transcribe $endpoints of silence says it recognised nothing" grep -q 'recognised nothing' "$work/silence.err"
+done
+# The README's real-cost voice command, as written, from a folder with no
+# voices in it (the repository root is one).
+(cd "$work" && "$cli_abs" say "Hello world." \
+  --voice files/en_GB/vits-piper-en_GB-southern_english_female-low-real-cost -o real.wav 2>/dev/null)
+check "--voice files/... works from another folder" test "$(soxi -r "$work/real.wav" 2>/dev/null)" = 48000
+# fetch-engine.sh with the registry unreachable: npm's error and a clear line.
+mkdir -p "$work/fetch/scripts"
+cp "$(dirname "$0")/../../scripts/fetch-engine.sh" "$work/fetch/scripts/"
+npm_config_registry=http://127.0.0.1:9/ npm_config_fetch_retries=0 bash "$work/fetch/scripts/fetch-engine.sh" \
+  >/dev/null 2>"$work/fetch.err"
+check "fetch-engine.sh fails when the registry is unreachable" test $? -ne 0
+check "fetch-engine.sh shows npm's error" grep -q '^npm error' "$work/fetch.err"
+check "fetch-engine.sh says what it could not fetch" grep -q 'fetch-engine: npm could not fetch' "$work/fetch.err"
 
 finish
