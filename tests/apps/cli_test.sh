@@ -213,7 +213,7 @@ for endpoints in "" --no-endpoints; do
   check "transcribe $endpoints of silence prints no text" test ! -s "$work/silence.txt"
   check "transcribe $endpoints of silence says it recognised nothing" grep -q 'recognised nothing' "$work/silence.err"
 done
-# The README's real-cost voice command, as written, from a folder with no
+# The real-cost voice command of docs/models.md, as written, from a folder with no
 # voices in it (the repository root is one).
 (cd "$work" && "$cli_abs" say "Hello world." \
   --voice files/en_GB/vits-piper-en_GB-southern_english_female-low-real-cost -o real.wav 2>/dev/null)
