@@ -238,16 +238,17 @@ int runConverse(HostSession& session, const ConverseOptions& options) {
   }
   watchForInterrupt();
   std::string error;
-  sound::SoundServer server;
-  if (!server.connect(error)) return fail(error);
-  sound::DeviceInfo input;
-  if (!server.findDevice(sound::Direction::Input, options.device, input, error)) return fail(error);
-
   RenderOptions render;
   render.play = true;
   render.device = options.outputDevice;
   DevicePlayer player;
   if (!player.prepare(render, error)) return fail(error);
+  // One connection for both devices: one loop thread runs both callbacks,
+  // and all of libpulse's state (some of it shared by every connection of
+  // the process) is used under one lock.
+  sound::SoundServer& server = player.server();
+  sound::DeviceInfo input;
+  if (!server.findDevice(sound::Direction::Input, options.device, input, error)) return fail(error);
   if (!validateRenderOptions(render, error)) return fail(error);
   ConversationLog log;
   if (!log.open(options.conversationFile, error)) return fail(error);

@@ -53,6 +53,9 @@ class DevicePlayer {
   // Closes the device at once; its callback has stopped when this returns.
   void stop() { stream_.close(); }
 
+  // The connection prepare() made: other streams of the same command share it.
+  sound::SoundServer& server() { return server_; }
+
   bool heardSound() const { return heard_.load(); }
   // Control thread: heardSound() false again, to notice the next sound
   // (converse times each reply's first audio).

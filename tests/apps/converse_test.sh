@@ -17,6 +17,11 @@ agent=""
 cleanup() {
   [[ -n "$recorder" ]] && kill "$recorder" 2>/dev/null
   [[ -n "$agent" ]] && kill "$agent" 2>/dev/null
+  if [[ $failed -gt 0 ]]; then  # what the agents printed, for the failure's cause
+    for log in "$work"/*.jsonl "$work"/*.err; do
+      [[ -s "$log" ]] && { echo "--- ${log##*/}"; tail -n 40 "$log"; } >&2
+    done
+  fi
   "$server" stop "$runtime" >/dev/null
   rm -rf "$work"
 }
@@ -65,12 +70,12 @@ start_agent() {  # start_agent FILE CONVERSE-ARGS...
   agent=$!
   wait_for_streams source-outputs $((before + 1))
 }
-end_agent() {  # Ctrl-C; the status is the function's
+end_agent() {  # end_agent NAME: Ctrl-C, which ends converse with status 0
   kill -INT "$agent"
   wait "$agent"
   local status=$?
   agent=""
-  return $status
+  check "$1: Ctrl-C ends converse with status 0 (was $status)" test $status -eq 0
 }
 user_says() { paplay -d qs_mic "$testdata/$1"; }
 # A field of the JSON line of the Nth (1-based) event of a kind.
@@ -99,8 +104,7 @@ start_agent "$work/turn.jsonl" --reply-command "$work/reply.sh"
 user_says hello_world_48000.wav
 check "a turn: the agent answers" wait_for_line "$work/turn.jsonl" '"event":"agent"' 20
 stop_recording
-end_agent
-check "Ctrl-C ends converse with status 0" test $? -eq 0
+end_agent "a turn"
 check "a turn: the user's text" test "$(field "$work/turn.jsonl" user 1 text)" = "HELLO WORLD"
 check "a turn: the reply command read it on its standard input" test "$(cat "$work/stdin.txt")" = "HELLO WORLD"
 check "a turn: QS_CONVERSATION holds the user's turn" grep -q '{"role":"user","text":"HELLO WORLD"}' "$work/conversation.jsonl"
@@ -137,7 +141,10 @@ check "barge-in: the agent is interrupted" wait_for_line "$work/barge.jsonl" '"i
 stopped=$(now_ms)
 wait "$player"
 stop_recording
-end_agent
+# The turn ends after the endpoint's silence (0.8 s) has been decoded: wait
+# for it before Ctrl-C, which would drop an utterance not yet ended.
+wait_for_line "$work/barge.jsonl" '"event":"user","payload":{"text":"HE HE GO"}' 10
+end_agent "barge-in"
 heard=$(field "$work/barge.jsonl" agent 1 text)
 unheard=$(field "$work/barge.jsonl" agent 1 notHeard)
 echo "barge-in: heard '$heard', not heard '$unheard'; stopped $((stopped - spoke)) ms after the utterance began" >&2
@@ -150,7 +157,7 @@ check "barge-in: heard and not heard are the reply up to where it was" \
 # shared cores) is the stop at the first word, not at the turn's end.
 check "barge-in: stopped within 2.5 s of the utterance's start" test $((stopped - spoke)) -lt 2500
 check "barge-in: the interrupting utterance is the next turn" \
-  wait_for_line "$work/barge.jsonl" '"event":"user","payload":{"text":"HE HE GO"}' 1
+  grep -q '"event":"user","payload":{"text":"HE HE GO"}' "$work/barge.jsonl"
 # The recording ends with the stop: far less sound than the whole reply.
 "$cli" say "This reply is long enough to be cut off by the user who speaks while it plays. It goes on and on, sentence after sentence, so that there is plenty left that nobody hears. And then some more of it." \
   -o "$work/long-reference.wav" --rate 48000 2>/dev/null
@@ -184,7 +191,7 @@ for turn in 1 2 3 4; do
   [[ $turn -lt 4 ]] && sleep 2.5  # the line of this turn is out; the next turn
 done
 wait_for_line "$work/moody.jsonl" '"event":"agent"' 10
-end_agent
+end_agent "failing reply commands"
 failures=$(grep '"replyFailed"' "$work/moody.jsonl" | sed 's/.*"text":"\([^"]*\)".*/\1/' | tr '\n' '|')
 echo "failing reply commands: $failures" >&2
 check "a failing reply command: a line with its status" bash -c "[[ '$failures' == *'failed (exit status 3)'* ]]"
@@ -199,7 +206,7 @@ agent=$!
 wait_for_streams source-outputs 1
 user_says he_he_go_48000.wav
 wait_for_line "$work/echo.txt" '^agent: ' 20
-end_agent
+end_agent "echo"
 check "without a reply command it echoes" test "$(tr '\n' '|' <"$work/echo.txt")" = "you: HE HE GO|agent: You said: HE HE GO|"
 
 # No sound server: one line, status 1.
