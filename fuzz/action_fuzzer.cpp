@@ -53,7 +53,7 @@ using quorvel::extensions::sherpa::SherpaTTSNode;
   std::abort();
 }
 
-const char* const kActions[] = {"synthesize", "appendStreamingText", "clearStreamingBuffer", "loadModel"};
+const char* const kActions[] = {"synthesize", "appendStreamingText", "clearStreamingBuffer", "stop", "loadModel"};
 const char* const kKeys[] = {"text", "token", "isFinal", "modelPath", "tokensPath", "dataPath"};
 
 // A voice whose files pass the checks, and a token table that does not
@@ -172,7 +172,7 @@ std::string expectedTTSError(const std::string& name, const QVAnyMap& params) {
     errors = {parameterError(params, "text", "string")};
   } else if (name == "appendStreamingText") {
     errors = {parameterError(params, "token", "string"), optionalBoolError(params, "isFinal")};
-  } else if (name == "clearStreamingBuffer") {
+  } else if (name == "clearStreamingBuffer" || name == "stop") {
     return {};
   } else if (name == "loadModel") {
     errors = {parameterError(params, "modelPath", "string"), parameterError(params, "tokensPath", "string"),
@@ -203,7 +203,17 @@ void checkTTSAction(SherpaTTSNode& node, const std::string& name, const QVAnyMap
                                  QVAny::convert<std::string>(params.at("tokensPath")) + ", " +
                                  QVAny::convert<std::string>(params.at("dataPath")));
     }
-  } else if (!r.value().isEmpty()) {
+  } else if (name == "stop" || (name == "synthesize" && !r.value().isEmpty())) {
+    // What was heard and what not ("synthesize": of what the text cut off;
+    // nothing when that is not known yet).
+    const QVAnyMap* answer = r.value().asMap();
+    if (answer == nullptr) violation(name, "the answer is not a map");
+    for (const char* key : {"heardText", "unheardText"}) {
+      if (!answer->hasKey(key) || answer->at(key).asString() == nullptr) {
+        violation(name, std::string("answer without the string '") + key + "'");
+      }
+    }
+  } else if (name != "synthesize" && !r.value().isEmpty()) {
     violation("TTS action '" + name + "'", "result holds a value");
   }
 }
