@@ -9,9 +9,7 @@
 // `stream --play` do): it reads the command's output, decodes every 100 ms,
 // and watches both devices. The device callbacks feed and render the nodes.
 #include <chrono>
-#include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <thread>
 
@@ -19,11 +17,9 @@
 #include "ConversationLog.h"
 #include "DevicePlayer.h"
 #include "Interrupt.h"
-#include "RecognitionFeed.h"
+#include "LiveRecognizer.h"
 #include "ReplyProcess.h"
 #include "SegmentPrinter.h"
-#include "models/ModelPaths.h"
-#include "sound/CaptureStream.h"
 #include "stt/SherpaSTTNode.h"
 
 namespace qs_cli {
@@ -36,8 +32,6 @@ constexpr std::chrono::milliseconds kEndGrace{1000};
 // Pieces follow each other in the block in which one ends: the speech is
 // over once nothing has played for this long.
 constexpr std::chrono::milliseconds kQuietAfterSpeech{300};
-constexpr double kBlockSeconds = 0.01;
-constexpr int kRecognizerRate = 16000;
 
 using Clock = std::chrono::steady_clock;
 namespace sherpa = quorvel::extensions::sherpa;
@@ -233,9 +227,7 @@ class Conversation {
 
 int runConverse(HostSession& session, const ConverseOptions& options) {
   if (options.replyTimeout <= 0) return fail("--reply-timeout must be positive");
-  if (!std::filesystem::exists(sherpa::resolveSTTModelPath())) {
-    return fail("the recognizer model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
-  }
+  if (const std::string missing = missingRecognizer(); !missing.empty()) return fail(missing);
   watchForInterrupt();
   std::string error;
   RenderOptions render;
@@ -259,24 +251,15 @@ int runConverse(HostSession& session, const ConverseOptions& options) {
   StopPlayingOnExit stopPlaying(player);
   if (!speaker.open(voice, error)) return fail(error);
 
-  sound::StreamFormat format;
-  format.sampleRate = kRecognizerRate;
-  format.channels = 1;
-  format.blockFrames = static_cast<unsigned>(std::lround(format.sampleRate * kBlockSeconds));
-  sherpa::SherpaSTTNode recognizer;
-  quorvel::AudioBusFormat busFormat{format.sampleRate, 1};
-  if (!recognizer.setBusFormat(busFormat)) return fail("the recognition node refused " + std::to_string(format.sampleRate) + " Hz");
+  LiveRecognizer live(server);
   EndpointOptions endpoints = options.endpoints;
   endpoints.enabled = true;
-  if (const std::string problem = applyEndpoints(recognizer, endpoints); !problem.empty()) return fail(problem);
+  if (!live.prepare(endpoints, error)) return fail(error);
+  sherpa::SherpaSTTNode& recognizer = live.node();
+  sound::CaptureStream& capture = live.capture();
 
   if (!player.start(speaker, false, error)) return fail(error);
-  RecognitionFeed feed(recognizer, format.sampleRate, format.blockFrames);
-  sound::CaptureStream capture(server);
-  if (!capture.start(input, format, [&feed](const float* mono, std::size_t frames) { feed.deliver(mono, frames); },
-                     error)) {
-    return fail(error);
-  }
+  if (!live.start(input, error)) return fail(error);
   if (!session.json()) {
     std::fprintf(stderr, "listening on %s, speaking on %s%s; Ctrl-C ends\n", input.name.c_str(),
                  player.description().c_str(), options.bargeIn ? "" : " (no barge-in)");

@@ -7,16 +7,13 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <thread>
 
 #include "Commands.h"
 #include "Interrupt.h"
-#include "RecognitionFeed.h"
+#include "LiveRecognizer.h"
 #include "SegmentPrinter.h"
 #include "Transcript.h"
-#include "models/ModelPaths.h"
-#include "sound/CaptureStream.h"
 #include "stt/SherpaSTTNode.h"
 
 namespace qs_cli {
@@ -24,10 +21,6 @@ namespace qs_cli {
 namespace {
 constexpr std::chrono::milliseconds kDecodeInterval{300};
 constexpr std::chrono::milliseconds kServiceInterval{10};
-constexpr double kBlockSeconds = 0.01;
-// The recognizer's own rate: the sound server converts the device's audio
-// to it, so the engine has nothing to resample.
-constexpr int kRecognizerRate = 16000;
 
 using Clock = std::chrono::steady_clock;
 namespace sherpa = quorvel::extensions::sherpa;
@@ -45,9 +38,7 @@ void printText(HostSession& session, const std::string& text, double audioSecond
 
 int runListen(HostSession& session, const ListenOptions& options) {
   if (options.seconds < 0) return fail("--seconds must not be negative");
-  if (!std::filesystem::exists(sherpa::resolveSTTModelPath())) {
-    return fail("the recognizer model is missing at " + sherpa::resolveSTTModelPath() + " (run scripts/setup.sh)");
-  }
+  if (const std::string missing = missingRecognizer(); !missing.empty()) return fail(missing);
   watchForInterrupt();
   std::string error;
   sound::SoundServer server;
@@ -55,23 +46,12 @@ int runListen(HostSession& session, const ListenOptions& options) {
   sound::DeviceInfo device;
   if (!server.findDevice(sound::Direction::Input, options.device, device, error)) return fail(error);
 
-  // One channel at the recognizer's rate: the server mixes a stereo device
-  // down and converts its rate.
-  sound::StreamFormat format;
-  format.sampleRate = kRecognizerRate;
-  format.channels = 1;
-  format.blockFrames = static_cast<unsigned>(std::lround(format.sampleRate * kBlockSeconds));
-  sherpa::SherpaSTTNode node;
-  quorvel::AudioBusFormat busFormat{format.sampleRate, 1};
-  if (!node.setBusFormat(busFormat)) return fail("the recognition node refused " + std::to_string(format.sampleRate) + " Hz");
-  if (const std::string problem = applyEndpoints(node, options.endpoints); !problem.empty()) return fail(problem);
-
-  RecognitionFeed feed(node, format.sampleRate, format.blockFrames);
-  sound::CaptureStream capture(server);
-  if (!capture.start(device, format, [&feed](const float* mono, std::size_t frames) { feed.deliver(mono, frames); },
-                     error)) {
-    return fail(error);
-  }
+  LiveRecognizer live(server);
+  if (!live.prepare(options.endpoints, error) || !live.start(device, error)) return fail(error);
+  sherpa::SherpaSTTNode& node = live.node();
+  const RecognitionFeed& feed = live.feed();
+  sound::CaptureStream& capture = live.capture();
+  const sound::StreamFormat& format = live.format();
   if (!session.json()) {
     std::fprintf(stderr, "listening on %s (%s; %u-frame blocks)%s\n", device.name.c_str(),
                  sound::describeFormat(format.sampleRate, format.channels).c_str(), format.blockFrames,

@@ -168,10 +168,6 @@ void Speaker::flushEvents() {
   }
 }
 
-}  // namespace qs_cli
-
-namespace qs_cli {
-
 int Speaker::stopOnInterrupt() {
   const quorvel::Result<QVAny> stopped = action("stop", QVAnyMap());
   flushEvents();

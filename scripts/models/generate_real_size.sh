@@ -22,7 +22,7 @@ if [[ "${1:-}" == "--force" ]]; then force=1; fi
 "$here/generate.sh"
 [[ -f "$light" ]] || { echo "generate_real_size.sh: $light missing" >&2; exit 1; }
 
-stamp=$( (sha256sum "$here/voice_size.py" "$light"; "$python" -c "import onnx, numpy; print(onnx.__version__, numpy.__version__)") |
+stamp=$( (sha256sum "$here/voice_size.py" "$here/voice_cost.py" "$light"; "$python" -c "import onnx, numpy; print(onnx.__version__, numpy.__version__)") |
   sha256sum | cut -d' ' -f1)
 if [[ $force == 0 && -f "$out/.stamp" && "$(cat "$out/.stamp")" == "$stamp" && -f "$out/$stem.onnx" ]]; then
   echo "generate_real_size.sh: real-size voice up to date in $out"

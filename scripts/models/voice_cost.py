@@ -49,7 +49,7 @@ WIDTH = 768
 #   voice_cost_bench --heavy=/tmp/heavy.onnx
 CHAIN_DEPTH = 172
 
-_OUTPUT = "output"
+OUTPUT = "output"
 
 
 def _initializers(width):
@@ -100,22 +100,29 @@ def _chain_nodes(light_output, depth, width):
         # Bounded by tanh, so finite: times zero it is exactly zero.
         N("ReduceSum", [h], ["cost_total"], keepdims=0),
         N("Mul", ["cost_total", "cost_nothing"], ["cost_zero"]),
-        N("Add", [light_output, "cost_zero"], [_OUTPUT]),
+        N("Add", [light_output, "cost_zero"], [OUTPUT]),
     ]
     return nodes
+
+
+def detach_output(light, renamed):
+    """Returns a copy of the voice model `light` whose audio is produced
+    under the name `renamed`: the nodes added to it produce the output."""
+    model = copy.deepcopy(light)
+    producers = [n for n in model.graph.node if OUTPUT in n.output]
+    if len(producers) != 1:
+        raise ValueError("the voice graph has no single producer of '%s'" % OUTPUT)
+    producers[0].output[list(producers[0].output).index(OUTPUT)] = renamed
+    return model
 
 
 def add_real_voice_cost(light, depth=CHAIN_DEPTH, width=WIDTH):
     """Returns a copy of the voice model `light` with the cost chain appended."""
     if width % FRAME_SAMPLES != 0:
         raise ValueError("width must be a multiple of %d" % FRAME_SAMPLES)
-    model = copy.deepcopy(light)
-    graph = model.graph
-    producers = [n for n in graph.node if _OUTPUT in n.output]
-    if len(producers) != 1:
-        raise ValueError("the voice graph has no single producer of '%s'" % _OUTPUT)
     light_output = "light_output"
-    producers[0].output[list(producers[0].output).index(_OUTPUT)] = light_output
+    model = detach_output(light, light_output)
+    graph = model.graph
     graph.initializer.extend(_initializers(width))
     graph.node.extend(_chain_nodes(light_output, depth, width))
     graph.name = graph.name + "_real_cost"

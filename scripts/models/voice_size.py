@@ -16,30 +16,25 @@ Usage: voice_size.py LIGHT.onnx BIG.onnx [--bytes N]
 """
 
 import argparse
-import copy
 
 import numpy as np
 import onnx
 from onnx import helper, numpy_helper
+
+from voice_cost import OUTPUT, detach_output
 
 ROW = 256  # floats per row: 1 kB
 # A real low-quality piper voice's model file is 60-63 MB, nearly all weights.
 WEIGHT_BYTES = 60 * 1000 * 1000
 SEED = 25
 
-_OUTPUT = "output"
-
 
 def add_real_voice_size(light, weight_bytes=WEIGHT_BYTES):
     """Returns a copy of the voice model `light` with the weight tensor added."""
     rows = max(1, weight_bytes // (4 * ROW))
-    model = copy.deepcopy(light)
-    graph = model.graph
-    producers = [n for n in graph.node if _OUTPUT in n.output]
-    if len(producers) != 1:
-        raise ValueError("the voice graph has no single producer of '%s'" % _OUTPUT)
     light_output = "size_light_output"
-    producers[0].output[list(producers[0].output).index(_OUTPUT)] = light_output
+    model = detach_output(light, light_output)
+    graph = model.graph
     weights = np.random.default_rng(SEED).standard_normal((rows, ROW), dtype=np.float32)
     graph.initializer.extend([
         numpy_helper.from_array(weights, "size_weights"),
@@ -54,7 +49,7 @@ def add_real_voice_size(light, weight_bytes=WEIGHT_BYTES):
         # Finite values times zero: exactly zero.
         N("ReduceSum", ["size_row"], ["size_total"], keepdims=0),
         N("Mul", ["size_total", "size_nothing"], ["size_zero"]),
-        N("Add", [light_output, "size_zero"], [_OUTPUT]),
+        N("Add", [light_output, "size_zero"], [OUTPUT]),
     ])
     graph.name = graph.name + "_real_size"
     onnx.checker.check_model(model)

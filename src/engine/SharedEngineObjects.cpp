@@ -41,8 +41,8 @@ class SharedHandles {
 
   const Handle* acquire(const std::array<const std::string*, 3>& paths, const std::string& settings,
                         const std::function<const Handle*()>& create) {
+    const std::optional<FilesKey> key = identify(paths);  // the disk, before the lock
     std::unique_lock<std::mutex> lock(mutex_);
-    const std::optional<FilesKey> key = identify(paths);
     typename std::list<Entry>::iterator entry;
     for (;;) {
       entry = key ? std::find_if(entries_.begin(), entries_.end(),

@@ -2,7 +2,7 @@
 
 namespace quorvel::extensions::sherpa {
 
-bool PlaybackProgress::start(GeneratedAudioItem* item, const std::atomic<uint64_t>& dropBefore) noexcept {
+void PlaybackProgress::start(GeneratedAudioItem* item, const std::atomic<uint64_t>& dropBefore) noexcept {
   const uint64_t n = starts_.load();
   Recent& entering = recent_[(n + 1) % kRecent];
   entering.leftState.store(0);
@@ -12,9 +12,7 @@ bool PlaybackProgress::start(GeneratedAudioItem* item, const std::atomic<uint64_
   recent_[n % kRecent].leftState.store(left | kLeft);
   // A "stop" raises the cut-off before it seals: one whose seal this start
   // overwrote is seen here, and the item is sealed (unreported) at once.
-  if (item->sequence >= dropBefore.load()) return true;
-  state_.fetch_or(kSealed);
-  return false;
+  if (item->sequence < dropBefore.load()) state_.fetch_or(kSealed);
 }
 
 bool PlaybackProgress::claimWord(GeneratedAudioItem* item, int32_t played, uint32_t& word) noexcept {

@@ -34,8 +34,8 @@ class PlaybackProgress {
 
   // Audio thread: `item` starts playing (nothing of it claimed yet). When
   // `dropBefore` (read after the start) has dropped it, it is sealed at
-  // once and the answer is false.
-  bool start(GeneratedAudioItem* item, const std::atomic<uint64_t>& dropBefore) noexcept;
+  // once.
+  void start(GeneratedAudioItem* item, const std::atomic<uint64_t>& dropBefore) noexcept;
   // Audio thread: claims the next word of `item` whose end has played
   // (`played` samples); false when none is due, or sealed.
   bool claimWord(GeneratedAudioItem* item, int32_t played, uint32_t& word) noexcept;

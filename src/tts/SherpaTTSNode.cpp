@@ -72,18 +72,14 @@ QVAnyMap spokenMetadata() {
 }
 
 QVAnyMap synthesisStartedMetadata() {
-  QVAnyMap textField{{md::EVENT_DATA_NAME, QVAny("text")},
-                     {md::EVENT_DATA_TYPE, QVAny(md::EVENT_TYPE_STRING)},
-                     {md::EVENT_DATA_DESCRIPTION, QVAny("The text being synthesized.")}};
-  QVAnyMap sequenceField{{md::EVENT_DATA_NAME, QVAny("sequence")},
-                         {md::EVENT_DATA_TYPE, QVAny(md::EVENT_TYPE_INT)},
-                         {md::EVENT_DATA_DESCRIPTION,
-                          QVAny("The segment's number: segments are numbered in the order their text reached the "
-                                "node.")}};
-  return QVAnyMap{{md::EVENT_NAME, QVAny("synthesisStarted")},
-                  {md::EVENT_DESCRIPTION, QVAny("Emitted when synthesis of a text segment begins.")},
-                  {md::EVENT_DATA,
-                   QVAny(QVAnyMap{{"text", QVAny(std::move(textField))}, {"sequence", QVAny(std::move(sequenceField))}})}};
+  return QVAnyMap{
+      {md::EVENT_NAME, QVAny("synthesisStarted")},
+      {md::EVENT_DESCRIPTION, QVAny("Emitted when synthesis of a text segment begins.")},
+      {md::EVENT_DATA,
+       QVAny(QVAnyMap{{"text", QVAny(eventField("text", md::EVENT_TYPE_STRING, "The text being synthesized."))},
+                      {"sequence", QVAny(eventField("sequence", md::EVENT_TYPE_INT,
+                                                    "The segment's number: segments are numbered in the order "
+                                                    "their text reached the node."))}})}};
 }
 
 // A map or an empty value where a scalar is expected would convert to ""

@@ -47,7 +47,7 @@ bool SherpaTTSNode::Internals::generate(const std::string& text, GrowingSegment&
     SherpaOnnxDestroyOfflineTtsGeneratedAudio(audio);
     // Every word is timed before generation is marked done: playback can
     // then not reach the end of the segment before its last word is.
-    if (!segment.endedEarly) timeRemainingWords(segment, item);
+    if (!segment.endedEarly) timeRemainingWords(item);
   }
   item->finishGeneration();
   if (segment.published == nullptr && audio != nullptr && !segment.endedEarly && !superseded(item->sequence))
@@ -85,9 +85,6 @@ void SherpaTTSNode::Internals::publish(GrowingSegment& segment) {
   segment.published = item;
 }
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
 
 void SherpaTTSNode::Internals::timeSentenceWords(GrowingSegment& segment, GeneratedAudioItem* item,
                                                  const float* samples, int32_t n) {
@@ -122,7 +119,7 @@ void SherpaTTSNode::Internals::timeSentenceWords(GrowingSegment& segment, Genera
   }
 }
 
-void SherpaTTSNode::Internals::timeRemainingWords(GrowingSegment&, GeneratedAudioItem* item) {
+void SherpaTTSNode::Internals::timeRemainingWords(GeneratedAudioItem* item) {
   SpokenWords& words = item->words;
   const std::size_t first = words.published();
   if (first >= words.count()) return;

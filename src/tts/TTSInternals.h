@@ -117,9 +117,9 @@ class SherpaTTSNode::Internals {
   void onPlaybackFinished();
   // Emits "spoken" for every word of `item` whose estimated end has played.
   void emitSpokenWords(GeneratedAudioItem* item);
-  // Starts `item` playing (currentItem and the progress); false when a
-  // "stop" dropped it meanwhile.
-  bool startPlaying(GeneratedAudioItem* item);
+  // Starts `item` playing (currentItem and the progress); sealed at once
+  // when a "stop" dropped it meanwhile.
+  void startPlaying(GeneratedAudioItem* item);
 
   // ---- Loaded voice. ----
   SherpaTTSNode* node;                // not owned; events are emitted through it
@@ -207,8 +207,8 @@ class SherpaTTSNode::Internals {
   // A segment the engine fills sentence by sentence (TTSGeneration.cpp).
   struct GrowingSegment {
     std::unique_ptr<GeneratedAudioItem> owned;  // until published
-    GeneratedAudioItem* published;              // once published
-    SegmentKind kind;
+    GeneratedAudioItem* published = nullptr;    // once published
+    SegmentKind kind = SegmentKind::kWholeText;
     bool endedEarly = false;  // the callback stopped the engine
     // Word timing: the text's sentences, one per callback of the engine;
     // when the callbacks do not match them, the words left are spread over
@@ -221,7 +221,7 @@ class SherpaTTSNode::Internals {
   void timeSentenceWords(GrowingSegment& segment, GeneratedAudioItem* item, const float* samples, int32_t n);
   // At the end of generation: the words not timed yet, the last ending at
   // the segment's end.
-  void timeRemainingWords(GrowingSegment& segment, GeneratedAudioItem* item);
+  void timeRemainingWords(GeneratedAudioItem* item);
   // Generates `text` into the segment, publishing it at its first samples;
   // false when nothing was published.
   bool generate(const std::string& text, GrowingSegment& segment);

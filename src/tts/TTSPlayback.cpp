@@ -163,9 +163,9 @@ void SherpaTTSNode::Internals::applyGainRamp(const float* source, float* destina
   }
 }
 
-bool SherpaTTSNode::Internals::startPlaying(GeneratedAudioItem* item) {
+void SherpaTTSNode::Internals::startPlaying(GeneratedAudioItem* item) {
   currentItem.store(item);
-  return progress.start(item, dropBefore);
+  progress.start(item, dropBefore);
 }
 
 void SherpaTTSNode::Internals::emitSpokenWords(GeneratedAudioItem* item) {

@@ -129,9 +129,6 @@ void SherpaTTSNode::Internals::retryBufferedSynthesis() {
   synthesizeDueTextHoldingEngine(true, false);
 }
 
-}  // namespace quorvel::extensions::sherpa
-
-namespace quorvel::extensions::sherpa {
 
 void SherpaTTSNode::Internals::noteAnswerText(const std::string& token) {
   // The front heard in full is no longer needed: "stop" reports from where

@@ -113,7 +113,9 @@ bool SherpaTTSNode::Internals::generateAndPublish(const std::string& text, Segme
   }
   // Everything that can fail happens before the segment is published: once a
   // pointer names it, appending it to the list cannot throw.
-  GrowingSegment segment{std::unique_ptr<GeneratedAudioItem>(new (std::nothrow) GeneratedAudioItem()), nullptr, kind};
+  GrowingSegment segment;
+  segment.owned.reset(new (std::nothrow) GeneratedAudioItem());
+  segment.kind = kind;
   if (!segment.owned) return false;
   segment.owned->sequence = sequence;
   segment.owned->streamed = kind == SegmentKind::kPiece;

@@ -11,54 +11,25 @@ testdata="$2"
 server="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/test_helpers.sh"
-runtime="$work/runtime"
-recorder=""
 agent=""
-cleanup() {
-  [[ -n "$recorder" ]] && kill "$recorder" 2>/dev/null
+cleanup_first() {
   [[ -n "$agent" ]] && kill "$agent" 2>/dev/null
   if [[ $failed -gt 0 ]]; then  # what the agents printed, for the failure's cause
     for log in "$work"/*.jsonl "$work"/*.err; do
       [[ -s "$log" ]] && { echo "--- ${log##*/}"; tail -n 40 "$log"; } >&2
     done
   fi
-  "$server" stop "$runtime" >/dev/null
-  rm -rf "$work"
 }
-trap cleanup EXIT
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$runtime"
-
-"$server" start "$runtime" >/dev/null || { echo "FAILED: the sound server did not start"; echo "0 passed, 1 failed"; exit 1; }
+source "$here/sound_test_helpers.sh"
 pactl load-module module-null-sink sink_name=qs_mic >/dev/null
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
-wait_for_streams() {  # wait_for_streams sink-inputs|source-outputs N (20 s at most: the models load first)
-  for _ in $(seq 400); do
-    [[ $(pactl list short "$1" | wc -l) -ge $2 ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
 wait_for_line() {  # wait_for_line FILE PATTERN SECONDS: until a line matches
   for _ in $(seq $(($3 * 20))); do
     grep -q -- "$2" "$1" 2>/dev/null && return 0
     sleep 0.05
   done
   return 1
-}
-start_recording() {  # start_recording FILE
-  local before
-  before=$(pactl list short source-outputs | wc -l)
-  parecord -d qs_null.monitor --rate=48000 --channels=1 --format=s16le --file-format=wav "$1" &
-  recorder=$!
-  wait_for_streams source-outputs $((before + 1))
-}
-stop_recording() {
-  sleep 0.3  # the tail of the null output's buffer
-  kill -INT "$recorder"
-  wait "$recorder"
-  recorder=""
 }
 # converse in the background, JSON lines into FILE.
 start_agent() {  # start_agent FILE CONVERSE-ARGS...

@@ -9,40 +9,7 @@ testdata="$2"
 server="$3"
 here="$(cd "$(dirname "$0")" && pwd)"
 source "$here/test_helpers.sh"
-runtime="$work/runtime"
-recorder=""
-cleanup() {
-  [[ -n "$recorder" ]] && kill "$recorder" 2>/dev/null
-  "$server" stop "$runtime" >/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-unset PULSE_SERVER
-export XDG_RUNTIME_DIR="$runtime"
-
-"$server" start "$runtime" >/dev/null || { echo "FAILED: the sound server did not start"; echo "0 passed, 1 failed"; exit 1; }
-
-# Recording the null output's monitor, 16-bit mono at 48000 Hz (the server
-# converts from the output's own format).
-start_recording() {  # start_recording FILE
-  parecord -d qs_null.monitor --rate=48000 --channels=1 --format=s16le --file-format=wav "$1" &
-  recorder=$!
-  wait_for_streams source-outputs 1
-}
-stop_recording() {
-  sleep 0.3  # the tail of the null output's buffer
-  kill -INT "$recorder"
-  wait "$recorder"
-  recorder=""
-}
-# Waits (5 s at most) until the server has N streams of a kind.
-wait_for_streams() {  # wait_for_streams sink-inputs|source-outputs N
-  for _ in $(seq 100); do
-    [[ $(pactl list short "$1" | wc -l) -ge $2 ]] && return 0
-    sleep 0.05
-  done
-  return 1
-}
+source "$here/sound_test_helpers.sh"
 
 # devices: the null output and its monitor, both the defaults.
 "$cli" devices >"$work/devices.txt" 2>&1

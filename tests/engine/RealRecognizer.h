@@ -2,9 +2,16 @@
 // for the tests that run the recognition node on the real engine.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
+
+#include <quorvel/AudioBuffer.h>
+#include <quorvel/AudioBus.h>
 
 #include "models/ModelPaths.h"
 #include "support/KnownAudio.h"
@@ -30,6 +37,28 @@ inline std::optional<known_audio::KnownAudio> knownAudioAt(int rate) {
     if (k.rate == rate && !k.wav.samples.empty()) return k;
   }
   return std::nullopt;
+}
+
+// Hands `samples` to `node`'s consume in blocks of `block` frames (all at
+// once for 0), calling processAudio every `decodeEvery` blocks; returns the
+// text of the last call. `Node`: the node or its internals.
+template <typename Node>
+std::string feed(Node& node, std::vector<float> samples, std::size_t block, int decodeEvery) {
+  const std::size_t step = block == 0 ? samples.size() : block;
+  std::string text;
+  int sinceDecode = 0;
+  for (std::size_t i = 0; i < samples.size(); i += step) {
+    float* start = samples.data() + i;
+    quorvel::AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min(step, samples.size() - i)), false, 0, &start);
+    quorvel::AudioBus bus(&buffer);
+    EXPECT_TRUE(node.consume(bus)) << "block at " << i << " dropped";
+    if (++sinceDecode == decodeEvery) {
+      text = node.processAudio();
+      sinceDecode = 0;
+    }
+  }
+  if (sinceDecode > 0) text = node.processAudio();
+  return text;
 }
 
 }  // namespace real_recognizer

@@ -53,26 +53,6 @@ std::vector<float> speak(SherpaTTSNode& node, const std::string& text) {
 // Room for the whole of a test file: decoding keeps up anyway.
 constexpr unsigned kInputFrames = 16000 * 10;
 
-// Hands `samples` to consume in 10 ms blocks and decodes every 10 blocks;
-// returns the text of the last decoding.
-std::string recognize(SherpaSTTNode::Internals& node, std::vector<float> samples, int rate) {
-  const size_t step = static_cast<size_t>(rate / 100);
-  std::string text;
-  int sinceDecode = 0;
-  for (size_t i = 0; i < samples.size(); i += step) {
-    float* start = samples.data() + i;
-    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min(step, samples.size() - i)), false, 0, &start);
-    AudioBus bus(&buffer);
-    EXPECT_TRUE(node.consume(bus));
-    if (++sinceDecode == 10) {
-      text = node.processAudio();
-      sinceDecode = 0;
-    }
-  }
-  if (sinceDecode > 0) text = node.processAudio();
-  return text;
-}
-
 // Lifecycle lines of every node would drown the output.
 class SharedEngineRealTest : public ::testing::Test {
  protected:
@@ -162,7 +142,7 @@ TEST_F(SharedEngineRealTest, TwoRecognitionNodesOnOneRecognizerDecodeTwoFilesAtO
   for (int i = 0; i < 2; ++i) {
     AudioBusFormat format{16000, 1};
     ASSERT_TRUE(nodes[i]->setBusFormat(format));
-    threads.emplace_back([&, i] { heard[i] = recognize(*nodes[i], inputs[i].wav.samples, 16000); });
+    threads.emplace_back([&, i] { heard[i] = real_recognizer::feed(*nodes[i], inputs[i].wav.samples, 160, 10); });
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(heard[0], inputs[0].text);

@@ -31,27 +31,6 @@ namespace {
 
 using namespace real_recognizer;
 
-// Hands `samples` to consume in blocks of `block` frames (all at once for
-// 0), calling processAudio every `decodeEvery` blocks; returns the text of
-// the last call.
-std::string feed(SherpaSTTNode& node, std::vector<float> samples, size_t block, int decodeEvery) {
-  const size_t step = block == 0 ? samples.size() : block;
-  std::string text;
-  int sinceDecode = 0;
-  for (size_t i = 0; i < samples.size(); i += step) {
-    float* start = samples.data() + i;
-    AudioBuffer<float> buffer(1, static_cast<unsigned>(std::min(step, samples.size() - i)), false, 0, &start);
-    AudioBus bus(&buffer);
-    EXPECT_TRUE(node.consume(bus)) << "block at " << i << " dropped";
-    if (++sinceDecode == decodeEvery) {
-      text = node.processAudio();
-      sinceDecode = 0;
-    }
-  }
-  if (sinceDecode > 0) text = node.processAudio();
-  return text;
-}
-
 // Lifecycle info lines of every node would drown the test output.
 class SttRealEngine : public ::testing::Test {
  protected:

@@ -80,7 +80,9 @@ TEST(TTSSpokenRealEngine, WhatWasHeardSpellsTheAnswerWhereverItIsStopped) {
     const std::string unheard = QVAny::convert<std::string>(result.at("unheardText"));
     EXPECT_EQ(withoutSpaces(finishedText + heard + unheard), withoutSpaces(answer))
         << "finished \"" << finishedText << "\", heard \"" << heard << "\", unheard \"" << unheard << "\"";
-    if (result.hasKey("sequence")) EXPECT_EQ(heard, spoken[QVAny::convert<int64_t>(result.at("sequence"))]);
+    if (result.hasKey("sequence")) {
+      EXPECT_EQ(heard, spoken[QVAny::convert<int64_t>(result.at("sequence"))]);
+    }
     for (const auto& [sequence, text] : spoken) EXPECT_EQ(announced[sequence].compare(0, text.size(), text), 0);
     EXPECT_EQ(ahead, 0);
     render(20);

@@ -123,6 +123,25 @@ void waitForBlock(const std::atomic<int>& blocksDone, int block) {
   while (blocksDone.load() < block) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+// A node made with `config`, rendered at 48 kHz in stereo, whose last
+// "finished" listener is `finished`; null when the format is refused.
+std::unique_ptr<SherpaTTSNode> renderedNode(const QVAnyMap& config, FinishedSplit& finished) {
+  auto node = std::make_unique<SherpaTTSNode>(config);
+  AudioBusFormat format{48000, 2};
+  if (!node->setBusFormat(format)) return nullptr;
+  node->addListener("finished", [&finished](const std::string&, const QVAny&) { finished(); });
+  return node;
+}
+
+// Appends `text` as a generator sends it: a token of five bytes every block
+// after the warm-up.
+void appendFiveBytesABlock(SherpaTTSNode& node, const std::string& text, const std::atomic<int>& blocksDone) {
+  for (size_t i = 0; i < text.size(); i += 5) {
+    waitForBlock(blocksDone, static_cast<int>(1 + i / 5));
+    node.appendStreamingText(text.substr(i, 5), false);
+  }
+}
+
 }  // namespace
 
 TEST(RealtimeProbe, CountsCallsOnTheWatchedThreadOnly) {
@@ -163,11 +182,9 @@ TEST(RealtimeProduce, SteadyPlaybackAndFinishedAllocateFreeLockAndBlockNothing) 
   if (!realtime_probe::available()) GTEST_SKIP() << "sanitizer builds replace the allocator";
   if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
   quorvel::Logger::setLevel(quorvel::LogLevel::Warning);
-  auto node = std::make_unique<SherpaTTSNode>(QVAnyMap());
-  AudioBusFormat format{48000, 2};
-  ASSERT_TRUE(node->setBusFormat(format));
   FinishedSplit finished;
-  node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
+  auto node = renderedNode(QVAnyMap(), finished);
+  ASSERT_TRUE(node) << "48 kHz stereo refused";
 
   // A spoken sentence; a streamed paragraph that waits for its end and is
   // then synthesised on the render thread; a sentence that cuts in.
@@ -221,11 +238,9 @@ TEST(RealtimeProduce, PreparedAheadTheRenderThreadNeverGeneratesOrAllocates) {
   if (!realtime_probe::available()) GTEST_SKIP() << "sanitizer builds replace the allocator";
   if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
   quorvel::Logger::setLevel(quorvel::LogLevel::Warning);
-  auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{{"prepareAhead", QVAny(true)}});
-  AudioBusFormat format{48000, 2};
-  ASSERT_TRUE(node->setBusFormat(format));
   FinishedSplit finished;
-  node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
+  auto node = renderedNode(QVAnyMap{{"prepareAhead", QVAny(true)}}, finished);
+  ASSERT_TRUE(node) << "48 kHz stereo refused";
   std::atomic<int> announced{0};
   node->addListener("synthesisStarted", [&](const std::string&, const QVAny&) { announced.fetch_add(1); });
   std::atomic<int> words{0};
@@ -240,12 +255,7 @@ TEST(RealtimeProduce, PreparedAheadTheRenderThreadNeverGeneratesOrAllocates) {
   std::atomic<int> blocksDone{0};
   Tally tally;
   std::thread renderer([&] { tally = render(*node, finished, blocksDone); });
-  // After the warm-up, a token of five bytes every block, as a generator
-  // sends them.
-  for (size_t i = 0; i < paragraph.size(); i += 5) {
-    waitForBlock(blocksDone, static_cast<int>(1 + i / 5));
-    node->appendStreamingText(paragraph.substr(i, 5), false);
-  }
+  appendFiveBytesABlock(*node, paragraph, blocksDone);
   node->appendStreamingText("", true);
   waitForBlock(blocksDone, 960);
   node->synthesize("A small boat came in at noon, bringing bread, letters and a new lamp for the tower.");
@@ -274,11 +284,9 @@ TEST(RealtimeProduce, PreparedAheadAPausingTokenStreamLeavesNothingForTheRenderT
   if (!realtime_probe::available()) GTEST_SKIP() << "sanitizer builds replace the allocator";
   if (!voicePresent()) GTEST_SKIP() << "the demonstration voice is not in " << voiceDir();
   quorvel::Logger::setLevel(quorvel::LogLevel::Warning);
-  auto node = std::make_unique<SherpaTTSNode>(QVAnyMap{{"prepareAhead", QVAny(true)}});
-  AudioBusFormat format{48000, 2};
-  ASSERT_TRUE(node->setBusFormat(format));
   FinishedSplit finished;
-  node->addListener("finished", [&](const std::string&, const QVAny&) { finished(); });
+  auto node = renderedNode(QVAnyMap{{"prepareAhead", QVAny(true)}}, finished);
+  ASSERT_TRUE(node) << "48 kHz stereo refused";
   // Captions: the words as they are spoken, on the render thread.
   std::atomic<int> words{0};
   node->addListener("spoken", [&](const std::string&, const QVAny&) { words.fetch_add(1); });
@@ -290,10 +298,7 @@ TEST(RealtimeProduce, PreparedAheadAPausingTokenStreamLeavesNothingForTheRenderT
   std::atomic<int> blocksDone{0};
   Tally tally;
   std::thread renderer([&] { tally = render(*node, finished, blocksDone); });
-  for (size_t i = 0; i < quick.size(); i += 5) {
-    waitForBlock(blocksDone, static_cast<int>(1 + i / 5));
-    node->appendStreamingText(quick.substr(i, 5), false);
-  }
+  appendFiveBytesABlock(*node, quick, blocksDone);
   // The pause: "While he" is held while the three pieces play out.
   waitForBlock(blocksDone, 900);
   node->appendStreamingText(afterThePause, true);
